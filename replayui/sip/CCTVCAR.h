@@ -1,0 +1,152 @@
+#pragma once
+// Message factory and handler of the GB/T 28181 client: builds every request and reply the
+// client sends as finished text, and reads every datagram it receives (classification, digest
+// challenge, playback dialog answer, catalogue). Pure: no sockets, timers or files.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QDateTime>
+
+#include "CHTTPHdrs.h"
+
+// One catalogue item received from the platform. Fixed layout; texts are NUL-terminated.
+struct SIP_CATALOG {
+    char DeviceID[21];
+    char ParentID[21];
+    int32_t idNumber;
+    int32_t typeCode;
+    int32_t channelNum;
+    uint8_t online;
+    int32_t registerWay;
+    uint8_t statusMarkA;
+    uint8_t statusMarkB;
+    char Name[256];  // local 8-bit encoding (GB18030)
+    int32_t idGroupA;
+    int32_t idGroupB;
+    int32_t idGroupC;
+    int32_t idGroupD;
+    char IPAddress[16];
+};
+
+class CCTVCAR : public CHTTPHdrs {
+public:
+    struct SessionParams {
+        std::string HostIP, HostDevCode, HostSIPPort, PlatIP, PlatDevCode, PlatPort, UserName,
+            Password, dialogKey, targetCode, SN;
+    };
+    // Identifiers of the last received request, and the challenge of the last 401.
+    struct ReceivedIds {
+        std::string Fromtag, Totag, CallID, branch, CSeq, Fromsipip, realm, nonce, opaque;
+    };
+    // Identifiers of our own requests, drawn by newIdentifiers.
+    struct LocalIds {
+        std::string tag, CallID, branch, CSeqNumber;
+    };
+    // Draws the two numbers behind the identifiers (x, y); tests install a fixed source.
+    using IdentifierSource = std::function<void(uint32_t& x, uint32_t& y)>;
+    // Local wall clock for the SUBSCRIBE start time; tests install a fixed one.
+    using ClockSource = std::function<QDateTime()>;
+
+    CCTVCAR();
+    ~CCTVCAR() override;
+
+    int setSessionParams(const char* hostIp, const char* hostDevCode, const char* hostSipPort,
+                         const char* platIp, const char* platDevCode, const char* platPort,
+                         const char* userName, const char* password, const char* dialogKey,
+                         const char* targetCode, const char* sn);
+    const SessionParams& sessionParams() const { return m_params; }
+
+    void setIdentifierSource(IdentifierSource source);
+    void setClockSource(ClockSource source);
+    void newIdentifiers();
+
+    // 32 lower-case hex characters into out (33 bytes); 32, or -1 when an argument is missing.
+    static int md5Hex(const char* text, char* out);
+    // Eight-byte PTZ command as 16 upper-case hex characters.
+    static std::string encodePtzCmd(int command, int speed);
+
+    // Every builder returns the message text (valid until the next build) and writes its byte
+    // count; a count of 0 with nullptr means nothing was built.
+    const char* buildRegister(int attempt, int* length);
+    const char* buildKeepalive(int* length);
+    const char* buildKeepalive();
+    const char* buildSubscribe(int* length);
+    const char* buildCatalogQuery(int* length);
+    const char* buildMessageOk(int* length);
+    const char* buildPlaybackInvite(int* length, int32_t start, int32_t end,
+                                    const char* cameraCode);
+    const char* buildPlaybackAck(int* length);
+    const char* buildPlaybackInfo(int* length, int step, const char* scale, int seekPos);
+    const char* buildPlaybackMessageOk(int* length);
+    const char* buildPlaybackBye(int* length);
+    const char* buildByeOk(int* length);
+    const char* buildPlayUrlControl(int* length, int start, const char* deviceCode,
+                                    const char* channelCode);
+    const char* buildDecoderDivision(int* length, const char* decoderCode, int division);
+    const char* buildDeviceControl(int* length, const char* cameraCode, const char* ptzCmd);
+
+    // Consumed byte count (> 0), 0 when incomplete, -1 when malformed.
+    int handleIncoming(const char* bytes, int count);
+
+    const std::string& messageKind() const { return m_messageKind; }
+    const std::vector<SIP_CATALOG>& catalogue() const { return m_catalogue; }
+    const ReceivedIds& receivedIds() const { return m_received; }
+    const LocalIds& localIds() const { return m_local; }
+    const std::string& currentRequestName() const { return m_requestName; }
+    const std::string& remoteTag() const { return m_remoteTag; }
+    const std::string& dialogFromTag() const { return m_dialogFromTag; }
+    const std::map<std::string, std::string>& dialogCallIds() const { return m_dialogCallIds; }
+    const std::map<std::string, std::string>& dialogTags() const { return m_dialogTags; }
+    bool playbackDialogOpen() const { return m_playbackDialogOpen; }
+    int32_t recordStart() const { return m_recordStart; }
+    int32_t recordEnd() const { return m_recordEnd; }
+    int32_t recordDuration() const { return m_recordDuration; }
+    const char* lastMessage() const {
+        return m_lastMessage.empty() ? nullptr : m_lastMessage.c_str();
+    }
+
+private:
+    struct Header;
+    struct Frame;
+    const char* build(const Frame& frame, int* length);
+    const char* fail(int* length);
+    bool formatBody(std::string& body, const std::vector<std::string>& lines, size_t limit);
+    const char* buildManscdpMessage(int* length, const std::vector<std::string>& bodyLines);
+    const char* buildEchoedOk(int* length, bool withContact, bool withMaxForwards);
+    const char* buildDialogRequest(int* length, int kind, const char* method, int cseq,
+                                   const std::string& contentType, const std::string& body);
+    std::string dialogCallId() const;
+    std::string dialogTag() const;
+
+    int incomingBodyLength(int headerLength, int count, int64_t* length) const;
+    int consumeMessage(const char* bytes, int count, int r);
+    void copyReceivedIds();
+    void readChallenge();
+    void readRecordTimes(const char* body, int bodyLength);
+    void classify(const char* body, int bodyLength);
+    void classifyResponse();
+    void classifyMessage(const char* body, int bodyLength);
+    void readCatalogue(const char* body, int bodyLength);
+
+    SessionParams m_params;
+    IdentifierSource m_idSource;
+    ClockSource m_clock;
+    std::string m_requestName;
+    ReceivedIds m_received;
+    LocalIds m_local;
+    uint32_t m_tagNumber = 0, m_branchNumber = 0, m_cseqNumber = 0;
+    std::map<std::string, std::string> m_dialogCallIds;
+    std::map<std::string, std::string> m_dialogTags;
+    std::string m_dialogFromTag;
+    std::string m_remoteTag;
+    int m_dialogCSeq = 1;
+    bool m_playbackDialogOpen = false;
+    int32_t m_recordDuration = 0, m_recordStart = 0, m_recordEnd = 0;
+    std::string m_messageKind;
+    std::vector<SIP_CATALOG> m_catalogue;
+    std::string m_lastMessage;
+    std::string m_bodyHolder;
+};

@@ -1,0 +1,131 @@
+#pragma once
+// Text codec of the SIP client: builds one outgoing message (start line, headers, blank line,
+// body) and reads the start line and header block of a received datagram. Received headers and
+// the keys derived from them (tags, user and host parts, CSeq method, digest parameters) are found
+// by one case-insensitive name lookup.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CHTTPHdrs {
+public:
+    static constexpr int kMaxSlots = 256;
+
+    // Outgoing kinds: index into the method-name table; kResponse writes a status line.
+    enum OutKind {
+        kGet = 0,
+        kOptions,
+        kHead,
+        kPost,
+        kPut,
+        kDelete,
+        kTrace,
+        kConnect,
+        kPropfind,
+        kProppatch,
+        kMkcol,
+        kCopy,
+        kMove,
+        kLock,
+        kUnlock,
+        kSubscribe,
+        kNotify,
+        kUnsubscribe,
+        kRegister,
+        kMessage,
+        kInvite,
+        kBye,
+        kAck,
+        kInfo,
+        kResponse
+    };
+    // Kinds of a parsed datagram.
+    enum InKind {
+        kInNone = 0,
+        kInResponse = 1,
+        kInNotify = 2,
+        kInSubscribe = 3,
+        kInUnsubscribe = 4,
+        kInRegister = 5,
+        kInMessage = 6,
+        kInInvite = 7,
+        kInBye = 8
+    };
+
+    CHTTPHdrs();
+    virtual ~CHTTPHdrs();
+    CHTTPHdrs(const CHTTPHdrs&) = delete;
+    CHTTPHdrs& operator=(const CHTTPHdrs&) = delete;
+
+    // --- outgoing message ---
+    int resetOutgoing();
+    void setOutgoingKind(int kind);
+    int setRequestUri(const char* uri);
+    void setStatusCode(int code);
+    // Replaces the value of a header already set (any letter case), else appends it.
+    int setHeader(const char* name, const char* value);
+    // Appends a further line of the same name (echoed Via lines), never replacing.
+    int addHeader(const char* name, const char* value);
+    const char* outgoingHeader(const char* name) const;
+    int setBody(const char* bytes, int count);
+    int serialize();
+    const char* output(int* count) const;
+
+    // --- incoming message ---
+    // Header length including the blank line; 0 when incomplete; -1 when malformed.
+    int parseHeaders(const char* bytes, int count);
+    // nullptr when the name is absent (an empty value is "").
+    const char* incomingHeader(const char* name) const;
+    int incomingKind() const { return m_inKind; }
+    int incomingStatus() const { return m_inStatus; }
+    float incomingVersion() const { return m_inVersion; }
+    // Every Via value of the last datagram, in the order received (the table keeps the last).
+    std::vector<std::string> incomingVias() const;
+    // Why the last parse returned -1 (empty after a success).
+    const std::string& parseError() const { return m_parseError; }
+
+private:
+    struct Slot {
+        uint32_t nameOff, nameLen, valueOff, valueLen;
+    };
+    struct Table {
+        std::string arena;  // NUL-terminated names and values back to back
+        std::vector<Slot> slots;
+        const char* text(uint32_t off) const { return arena.data() + off; }
+        int find(std::string_view name) const;
+        uint32_t store(std::string_view text);
+        int set(std::string_view name, std::string_view value, bool replace);
+        const char* value(std::string_view name) const;
+        void clear();
+    };
+
+    void resetIncoming();
+    int parseStartLine(const char* data, int lineEnd);
+    int parseHeaderBlock(const char* data, int begin, int end);
+    int storeIncoming(std::string_view name, std::string_view value);
+    void extendLastIncoming(std::string_view more);
+    void deriveKeys();
+    void deriveVia(int slot);
+    void deriveAddress(int slot, std::string_view prefix, bool withTag);
+    void deriveCSeq(int slot);
+    void deriveAuthenticate(int slot);
+    int fail(const char* why);
+
+    Table m_out;
+    int m_outKind = kResponse;
+    std::string m_requestUri;
+    int m_statusCode = 0;
+    std::string m_body;
+    float m_outVersion = 1.1f;
+    std::string m_buffer;
+
+    Table m_in;
+    int m_inKind = kInNone;
+    int m_inStatus = 0;
+    float m_inVersion = 0;
+    int m_lastInSlot = -1;
+    bool m_lastWasVia = false;
+    std::vector<Slot> m_vias;  // every received Via value, offsets into m_in.arena
+    std::string m_parseError;
+};
