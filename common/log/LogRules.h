@@ -29,17 +29,21 @@ std::string timeText(Build build, int hour, int minute, int second, int millisec
 std::string archiveName(const std::string& logFile, int slot);
 
 struct ArchivePlan {
-    int slot = -1;           // archive slot the full file is renamed to; -1: none (MaxFiles <= 0 and .000 taken)
-    bool purgeAll = false;   // every slot 0..MaxFiles-1 is taken: delete them all first
+    int slot = 0;           // archive slot the full file is renamed to (never replacing a file)
+    bool purgeAll = false;  // every slot 0..MaxFiles-1 is taken: delete them all first
 };
-// Lowest free slot from 0 to MaxFiles-1; all taken: purge and reuse 0. MaxFiles 0 still tries .000 once.
+// Lowest free slot from 0 to MaxFiles-1; all taken: purge and reuse 0.
 ArchivePlan planArchive(int maxFiles, const std::function<bool(int slot)>& slotExists);
 
-// The private-profile integer reader: missing key -> default, a text without leading digits -> 0,
-// leading digits of a longer text count ("12abc" -> 12), an optional sign.
-int32_t profileInt(const char* text, int32_t defaultValue);
+// Integer keys of debug.ini: a missing key (null) gives the default, a text that is not a number 0.
+// The plug-in reads like the private-profile reader (leading digits count: "12abc" -> 12); the UI
+// library like its settings object, which wants the whole text to be a number (wholeText).
+// The caller narrows the result to its field's width, as the 32-bit readers do.
+int64_t profileNumber(const char* text, int64_t defaultValue, bool wholeText = false);
 
 // Cuts a text to the plug-in's fixed buffers (limit characters, the rest dropped).
 std::string boundedText(const std::string& text, std::size_t limit);
+
+std::string utf16ToUtf8(const std::u16string& text);
 
 }  // namespace nxlog

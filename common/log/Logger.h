@@ -3,6 +3,7 @@
 // <root>/log/<section>/, configured by the section of the same name in cfg/debug.ini.
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -15,11 +16,11 @@
 #endif
 
 struct LogOptions {
-    std::string section;                 // debug.ini section and last folder of the log directory
-    std::string fileName;                // log file name inside that folder
-    std::string rootVariable = "NXROOT"; // platform root variable (UI library may use FEPROOT)
+    std::string section;                  // debug.ini section and last folder of the log directory
+    std::string fileName;                 // log file name inside that folder
+    std::string rootVariable = "NXROOT";  // platform root variable (UI library may use FEPROOT)
     nxlog::Build build = nxlog::Build::UiLibrary;
-    std::string exeDir;                  // empty: the directory of /proc/self/exe
+    std::string exeDir;  // empty: the directory of /proc/self/exe
 
     static LogOptions uiLibrary(bool useNxRoot = true);  // QUORLA, Quorlaui.log
     static LogOptions plugIn();                          // ORVEX, plugin_Orvex.log
@@ -34,10 +35,10 @@ public:
 
     // Record level is the digit. printN: text; printTimeN: "[time] : text"; the Reload kinds
     // read debug.ini again for this one record.
-#define NXLOG_DECLARE_LEVEL(n)                                     \
-    void print##n(const char* fmt, ...) NXLOG_PRINTF(2);           \
-    void printReload##n(const char* fmt, ...) NXLOG_PRINTF(2);     \
-    void printTime##n(const char* fmt, ...) NXLOG_PRINTF(2);       \
+#define NXLOG_DECLARE_LEVEL(n)                                 \
+    void print##n(const char* fmt, ...) NXLOG_PRINTF(2);       \
+    void printReload##n(const char* fmt, ...) NXLOG_PRINTF(2); \
+    void printTime##n(const char* fmt, ...) NXLOG_PRINTF(2);   \
     void printTimeReload##n(const char* fmt, ...) NXLOG_PRINTF(2);
     NXLOG_DECLARE_LEVEL(0)
     NXLOG_DECLARE_LEVEL(1)
@@ -57,10 +58,14 @@ public:
     // Re-reads debug.ini; true when it was found, DebugFlag is 1 and the log root exists.
     bool loadConfig();
 
-    bool enabled() const { return m_enabled; }
+    bool enabled() const {
+        return m_enabled;
+    }
     std::string logFilePath() const;
     std::string logDirectory() const;
-    const std::string& lockName() const { return m_lockName; }
+    const std::string& lockName() const {
+        return m_lockName;
+    }
     int debugLevel() const;
 
 private:
@@ -77,9 +82,12 @@ private:
         std::string logFilePath;
     };
 
-    void vrecord(int level, Gate gate, bool stamped, bool printfKind, const char* fmt, va_list ap);
+    // Builds the record from the time text, taken once under the lock.
+    using RecordMaker = std::function<std::string(const std::string& timeText)>;
+
+    void vrecord(int level, Gate gate, bool stamped, const char* fmt, va_list ap);
     bool passGate(Gate gate, int level, bool printfKind, Config* snapshot);
-    void writeCycle(const Config& cfg, bool stamped, const std::string& record);
+    void writeCycle(const Config& cfg, bool stamped, const RecordMaker& makeRecord);
     void rotateIfFull(const Config& cfg);
     bool readConfig(const std::string& iniPath, Config* cfg);
     bool resolvePaths(const std::string& root, bool iniUnderRoot, Config* cfg);
