@@ -1,28 +1,941 @@
 #include "CCTVCAR.h"
-CCTVCAR::CCTVCAR() {}
-CCTVCAR::~CCTVCAR() {}
-int CCTVCAR::setSessionParams(const char*, const char*, const char*, const char*, const char*,
-                              const char*, const char*, const char*, const char*, const char*,
-                              const char*) { return 0; }
-void CCTVCAR::setIdentifierSource(IdentifierSource) {}
-void CCTVCAR::setClockSource(ClockSource) {}
-void CCTVCAR::newIdentifiers() {}
-int CCTVCAR::md5Hex(const char*, char*) { return -1; }
-std::string CCTVCAR::encodePtzCmd(int, int) { return {}; }
-#define STUB(sig) const char* CCTVCAR::sig { *length = 0; return nullptr; }
-STUB(buildRegister(int, int* length))
-STUB(buildKeepalive(int* length))
-const char* CCTVCAR::buildKeepalive() { return nullptr; }
-STUB(buildSubscribe(int* length))
-STUB(buildCatalogQuery(int* length))
-STUB(buildMessageOk(int* length))
-STUB(buildPlaybackInvite(int* length, int32_t, int32_t, const char*))
-STUB(buildPlaybackAck(int* length))
-STUB(buildPlaybackInfo(int* length, int, const char*, int))
-STUB(buildPlaybackMessageOk(int* length))
-STUB(buildPlaybackBye(int* length))
-STUB(buildByeOk(int* length))
-STUB(buildPlayUrlControl(int* length, int, const char*, const char*))
-STUB(buildDecoderDivision(int* length, const char*, int))
-STUB(buildDeviceControl(int* length, const char*, const char*))
-int CCTVCAR::handleIncoming(const char*, int) { return -1; }
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include <QCryptographicHash>
+#include <QDomDocument>
+#include <QTextCodec>
+
+namespace {
+
+constexpr size_t kLineArea = 256;     // one header value or request line
+constexpr size_t kInviteArea = 1024;  // lines and SDP of the playback INVITE
+constexpr size_t kBodyArea = 256;     // MANSCDP and MANSRTSP bodies
+constexpr int kMaxForwards = 70;
+constexpr int kExpires = 3600;
+constexpr const char* kManscdp = "application/MANSCDP+xml";
+constexpr const char* kStreamSerial = "0100000001";
+constexpr const char* kEndOfTime = "2999-12-12T00:00:00";
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list copy;
+    va_copy(copy, ap);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string out;
+    if (n > 0) {
+        out.resize(size_t(n));
+        std::vsnprintf(out.data(), size_t(n) + 1, fmt, ap);
+    }
+    va_end(ap);
+    return out;
+}
+
+std::string lines(std::initializer_list<std::string> items) {
+    std::string out;
+    for (const std::string& l : items) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool equalsNoCase(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr)
+        return false;
+    for (; *a && *b; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
+
+std::string textOf(const char* s) {
+    return s == nullptr ? std::string() : std::string(s);
+}
+
+// Bounded, NUL-terminated copy into a fixed field.
+template <size_t N>
+void copyField(char (&field)[N], const QByteArray& bytes) {
+    size_t n = std::min(size_t(bytes.size()), N - 1);
+    std::memcpy(field, bytes.constData(), n);
+    field[n] = '\0';
+}
+
+// Decimal value of a digit group; a group that is not all digits gives 0.
+int32_t digitsValue(const QString& s, int from, int count) {
+    int32_t value = 0;
+    for (int i = from; i < from + count; ++i) {
+        QChar c = s.at(i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+bool isAcceptedType(int32_t t) {
+    return (t >= 1 && t <= 6) || t == 17 || t == 21 || t == 401;
+}
+
+// Leading optional sign and digits of text, clamped to the int64 range that matters here.
+bool readNumber(std::string_view text, int64_t* value) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    if (i >= text.size() || text[i] < '0' || text[i] > '9')
+        return false;
+    int64_t v = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = std::min<int64_t>(v * 10 + (text[i] - '0'), int64_t(1) << 40);
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+int32_t clampInt32(int64_t v) {
+    return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+QTextCodec* localCodec() {
+    static QTextCodec* codec = QTextCodec::codecForName("GB18030");
+    return codec;
+}
+
+// Name in the local 8-bit encoding, cut at a character boundary so it fits the field.
+void copyName(char (&field)[256], const QString& name) {
+    QByteArray bytes = localCodec()->fromUnicode(name);
+    QString cut = name;
+    while (bytes.size() > int(sizeof field) - 1 && !cut.isEmpty()) {
+        cut.chop(1);
+        bytes = localCodec()->fromUnicode(cut);
+    }
+    copyField(field, bytes);
+}
+
+struct ResponseRule {
+    int status;
+    const char* method;
+    const char* kind;
+};
+constexpr ResponseRule kResponseRules[] = {{200, "INVITE", "INVITE_200OK"},
+                                           {200, "REGISTER", "LOGIN"},
+                                           {200, "SUBSCRIBE", "SUBSCRIBE_OK"},
+                                           {200, "MESSAGE", "MESSAGE_OK"},
+                                           {200, "BYE", "BYE"},
+                                           {200, "INFO", "INFO_REPLAY"},
+                                           {100, "INVITE", "INVITE_100TRYING"}};
+
+struct PtzRule {
+    int command;
+    uint8_t code;
+    enum Data { None, Pan, Tilt, PanTilt, Zoom, Arg4, Arg5 } data;
+};
+constexpr PtzRule kPtzRules[] = {
+    {0, 0x00, PtzRule::None},     {15, 0x00, PtzRule::None},    {1, 0x08, PtzRule::Tilt},
+    {2, 0x04, PtzRule::Tilt},     {3, 0x02, PtzRule::Pan},      {4, 0x01, PtzRule::Pan},
+    {5, 0x10, PtzRule::Zoom},     {6, 0x20, PtzRule::Zoom},     {7, 0x41, PtzRule::Pan},
+    {8, 0x42, PtzRule::Pan},      {9, 0x44, PtzRule::Tilt},     {10, 0x48, PtzRule::Tilt},
+    {11, 0x0A, PtzRule::PanTilt}, {12, 0x06, PtzRule::PanTilt}, {13, 0x09, PtzRule::PanTilt},
+    {14, 0x05, PtzRule::PanTilt}, {103, 0x88, PtzRule::Arg4},   {104, 0x82, PtzRule::Arg5},
+    {114, 0x81, PtzRule::Arg5}};
+
+}  // namespace
+
+struct CCTVCAR::Header {
+    const char* name;
+    std::string value;
+    bool repeat = false;  // a further line of the same name (echoed Via)
+};
+
+struct CCTVCAR::Frame {
+    int kind = kResponse;
+    std::string uri;  // empty for a response
+    std::vector<Header> headers;
+    std::string body;
+    size_t lineLimit = kLineArea;
+    size_t bodyLimit = kBodyArea;
+};
+
+// ---------------------------------------------------------------- state
+
+CCTVCAR::CCTVCAR() {
+    if (std::getenv("NXROOT") == nullptr)
+        std::printf("NO NXROOT Env.\n");
+    m_messageKind.reserve(32);
+}
+
+CCTVCAR::~CCTVCAR() = default;
+
+int CCTVCAR::setSessionParams(const char* hostIp, const char* hostDevCode, const char* hostSipPort,
+                              const char* platIp, const char* platDevCode, const char* platPort,
+                              const char* userName, const char* password, const char* dialogKey,
+                              const char* targetCode, const char* sn) {
+    m_params = SessionParams{textOf(hostIp),     textOf(hostDevCode), textOf(hostSipPort),
+                             textOf(platIp),     textOf(platDevCode), textOf(platPort),
+                             textOf(userName),   textOf(password),    textOf(dialogKey),
+                             textOf(targetCode), textOf(sn)};
+    return 0;
+}
+
+void CCTVCAR::setIdentifierSource(IdentifierSource source) {
+    m_idSource = std::move(source);
+}
+
+void CCTVCAR::setClockSource(ClockSource source) {
+    m_clock = std::move(source);
+}
+
+void CCTVCAR::newIdentifiers() {
+    uint32_t x = 0, y = 0;
+    if (m_idSource) {
+        m_idSource(x, y);
+    } else {
+        std::random_device device;
+        std::mt19937 engine(device());
+        std::uniform_int_distribution<int> draw(0, 400000000);
+        x = uint32_t(draw(engine));
+        y = uint32_t(draw(engine));
+    }
+    m_tagNumber = m_branchNumber = m_cseqNumber = x;
+    m_local.tag = format("%010u", x);
+    m_local.CallID = format("Vekta9-%010u-%010u", x, y);
+    m_local.CSeqNumber = m_local.tag;
+    m_local.branch = "z9hG4bK-" + m_local.tag;
+}
+
+int CCTVCAR::md5Hex(const char* text, char* out) {
+    if (text == nullptr || out == nullptr)
+        return -1;
+    QByteArray hex = QCryptographicHash::hash(QByteArray(text), QCryptographicHash::Md5).toHex();
+    std::memcpy(out, hex.constData(), 32);
+    out[32] = '\0';
+    return 32;
+}
+
+std::string CCTVCAR::encodePtzCmd(int command, int speed) {
+    uint8_t b[8] = {0xA5, 0x0F, 0x01, 0, 0, 0, 0, 0};
+    // Saturate rather than wrap, so more speed never gives less.
+    int64_t s = speed;
+    uint8_t v = uint8_t(std::clamp<int64_t>((s * 255 + 50) / 64, 0, 0xFF));
+    uint8_t z = uint8_t(std::clamp<int64_t>((s * 15 + 50) / 64, 0, 0xF) << 4);
+    for (const PtzRule& rule : kPtzRules) {
+        if (rule.command != command)
+            continue;
+        b[3] = rule.code;
+        switch (rule.data) {
+            case PtzRule::Pan:
+                b[4] = v;
+                break;
+            case PtzRule::Tilt:
+                b[5] = v;
+                break;
+            case PtzRule::PanTilt:
+                b[4] = b[5] = v;
+                break;
+            case PtzRule::Zoom:
+                b[6] = z;
+                break;
+            case PtzRule::Arg4:
+                b[4] = uint8_t(speed & 0xFF);
+                break;
+            case PtzRule::Arg5:
+                b[5] = uint8_t(speed & 0xFF);
+                break;
+            case PtzRule::None:
+                break;
+        }
+        break;
+    }
+    unsigned sum = 0;
+    for (int i = 0; i < 7; ++i)
+        sum += b[i];
+    b[7] = uint8_t(sum & 0xFF);
+    char text[17];
+    for (int i = 0; i < 8; ++i)
+        std::snprintf(text + 2 * i, 3, "%02X", b[i]);
+    return std::string(text, 16);
+}
+
+// ---------------------------------------------------------------- build procedure
+
+const char* CCTVCAR::fail(int* length) {
+    m_lastMessage.clear();
+    if (length != nullptr)
+        *length = 0;
+    return nullptr;
+}
+
+// Writes the frame; a line or body that would not fit its fixed area builds nothing.
+const char* CCTVCAR::build(const Frame& f, int* length) {
+    if (f.body.size() >= f.bodyLimit || f.uri.size() >= f.lineLimit)
+        return fail(length);
+    resetOutgoing();
+    setOutgoingKind(f.kind);
+    if (f.kind == kResponse) {
+        setStatusCode(200);
+    } else if (!setRequestUri(f.uri.c_str())) {
+        return fail(length);
+    }
+    for (const Header& h : f.headers) {
+        if (h.value.size() >= f.lineLimit)
+            return fail(length);
+        int ok = h.repeat ? addHeader(h.name, h.value.c_str()) : setHeader(h.name, h.value.c_str());
+        if (!ok)
+            return fail(length);
+    }
+    m_bodyHolder = f.body;
+    setHeader("Content-Length", format("%d", int(m_bodyHolder.size())).c_str());
+    if (!m_bodyHolder.empty())
+        setBody(m_bodyHolder.data(), int(m_bodyHolder.size()));
+    int count = 0;
+    const char* text = serialize() ? output(&count) : nullptr;
+    if (text == nullptr || count <= 0)
+        return fail(length);
+    m_lastMessage.assign(text, size_t(count));
+    if (length != nullptr)
+        *length = count;
+    return m_lastMessage.c_str();
+}
+
+// Our own address in every request: answers and NOTIFYs come back to the SIP port we listen on.
+std::string CCTVCAR::ownVia() const {
+    return format("SIP/2.0/UDP %s:%s;rport;branch=%s", m_params.HostIP.c_str(),
+                  m_params.HostSIPPort.c_str(), m_local.branch.c_str());
+}
+
+std::string CCTVCAR::ownContact() const {
+    return format("<sip:%s@%s:%s>", m_params.HostDevCode.c_str(), m_params.HostIP.c_str(),
+                  m_params.HostSIPPort.c_str());
+}
+
+std::string CCTVCAR::platformUri(const char* scheme) const {
+    return format("%s:%s@%s:%s SIP/2.0", scheme, m_params.PlatDevCode.c_str(),
+                  m_params.PlatIP.c_str(), m_params.PlatPort.c_str());
+}
+
+// ---------------------------------------------------------------- registration
+
+const char* CCTVCAR::buildRegister(int attempt, int* length) {
+    newIdentifiers();
+    m_requestName = "REGISTER";
+    const SessionParams& p = m_params;
+    Frame f;
+    f.kind = kRegister;
+    f.uri = platformUri("SIP");
+    f.headers = {
+        {"Via", ownVia()},
+        {"From", format("%s;tag=%s", ownContact().c_str(), m_local.tag.c_str())},
+        {"To", ownContact()},
+        {"Call-ID", m_local.CallID},
+        {"CSeq", format("%d REGISTER", attempt + 1)},
+        {"Contact", ownContact()},
+    };
+    if (attempt == 1) {
+        std::string authorization;
+        if (!digestAuthorization(&authorization))
+            return fail(length);
+        f.headers.push_back({"Authorization", authorization});
+    }
+    f.headers.push_back({"User-Agent", "TAVI"});
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    f.headers.push_back({"Expires", format("%d", kExpires)});
+    (void)p;
+    return build(f, length);
+}
+
+// Digest response without qop (RFC 2617 §3.2.2.1); echoes opaque when the challenge had one.
+bool CCTVCAR::digestAuthorization(std::string* value) const {
+    const SessionParams& p = m_params;
+    const ReceivedIds& r = m_received;
+    std::string a1 = format("%s:%s:%s", p.UserName.c_str(), r.realm.c_str(), p.Password.c_str());
+    std::string a2 = format("REGISTER:sip:%s@%s:%s", p.PlatDevCode.c_str(), p.PlatIP.c_str(),
+                            p.PlatPort.c_str());
+    if (a1.size() >= kLineArea || a2.size() >= kLineArea)
+        return false;
+    char ha1[33], ha2[33], response[33];
+    md5Hex(a1.c_str(), ha1);
+    md5Hex(a2.c_str(), ha2);
+    std::string a3 = format("%s:%s:%s", ha1, r.nonce.c_str(), ha2);
+    if (a3.size() >= kLineArea)
+        return false;
+    md5Hex(a3.c_str(), response);
+    *value = format(
+        "Digest username=\"%s\",uri=\"sip:%s@%s:%s\",algorithm=MD5,realm=\"%s\",nonce=\"%s\","
+        "response=\"%s\"",
+        p.UserName.c_str(), p.PlatDevCode.c_str(), p.PlatIP.c_str(), p.PlatPort.c_str(),
+        r.realm.c_str(), r.nonce.c_str(), response);
+    if (!r.opaque.empty())
+        *value += format(",opaque=\"%s\"", r.opaque.c_str());
+    return true;
+}
+
+// ---------------------------------------------------------------- MANSCDP requests
+
+CCTVCAR::Frame CCTVCAR::manscdpFrame(int kind, const char* method) const {
+    const SessionParams& p = m_params;
+    Frame f;
+    f.kind = kind;
+    f.uri = platformUri("sip");
+    f.headers = {
+        {"Via", ownVia()},
+        {"From", format("<sip:%s@%s>;tag=%s", p.HostDevCode.c_str(), p.HostIP.c_str(),
+                        m_local.tag.c_str())},
+        {"To", format("<sip:%s@%s>", p.PlatDevCode.c_str(), p.PlatIP.c_str())},
+        {"Call-ID", format("%s@%s", m_local.CallID.c_str(), p.HostIP.c_str())},
+        {"CSeq", format("%s %s", m_local.CSeqNumber.c_str(), method)},
+    };
+    return f;
+}
+
+const char* CCTVCAR::buildManscdpMessage(int* length, const std::string& body) {
+    newIdentifiers();
+    Frame f = manscdpFrame(kMessage, "MESSAGE");
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    f.headers.push_back({"Content-Type", kManscdp});
+    f.body = body;
+    return build(f, length);
+}
+
+std::string CCTVCAR::catalogQueryHead() const {
+    return lines({"<?xml version=\"1.0\"?>", "<Query>", "<CmdType>Catalog</CmdType>",
+                  format("<SN>%s</SN>", m_params.SN.c_str()),
+                  format("<DeviceID>%s</DeviceID>", m_params.PlatDevCode.c_str())});
+}
+
+const char* CCTVCAR::buildSubscribe(int* length) {
+    newIdentifiers();
+    QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
+    std::string start = now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toStdString();
+    Frame f = manscdpFrame(kSubscribe, "SUBSCRIBE");
+    f.headers.push_back({"Event", "presence"});
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    f.headers.push_back({"Contact", ownContact()});
+    f.headers.push_back({"Content-Type", kManscdp});
+    f.headers.push_back({"Expires", format("%d", kExpires)});
+    f.body = catalogQueryHead() + lines({format("<StartTime>%s</StartTime>", start.c_str()),
+                                         format("<EndTime>%s</EndTime>", kEndOfTime), "</Query>"});
+    return build(f, length);
+}
+
+const char* CCTVCAR::buildCatalogQuery(int* length) {
+    return buildManscdpMessage(length, catalogQueryHead() + lines({"</Query>"}));
+}
+
+const char* CCTVCAR::buildKeepalive(int* length) {
+    return buildManscdpMessage(
+        length, lines({"<?xml version=\"1.0\"?>", "<Notify>", "<CmdType>Keepalive</CmdType>",
+                       format("<DeviceID>%s</DeviceID>", m_params.HostDevCode.c_str()),
+                       "<Status>OK</Status>", "</Notify>"}));
+}
+
+const char* CCTVCAR::buildKeepalive() {
+    return buildKeepalive(nullptr);
+}
+
+std::string CCTVCAR::controlBody(std::initializer_list<std::string> inner) const {
+    std::string body = lines({"<?xml version=\"1.0\"?>", "<Control>"});
+    for (const std::string& l : inner)
+        body += l + "\r\n";
+    return body + lines({"</Control>"});
+}
+
+const char* CCTVCAR::buildPlayUrlControl(int* length, int start, const char* deviceCode,
+                                         const char* channelCode) {
+    const std::string sn = format("<SN>%s</SN>", m_params.SN.c_str());
+    const std::string device = format("<DeviceID>%s</DeviceID>", textOf(deviceCode).c_str());
+    if (start == 0) {
+        return buildManscdpMessage(length,
+                                   controlBody({"<CmdType>StopPlayUrl</CmdType>", sn, device}));
+    }
+    return buildManscdpMessage(length,
+                               controlBody({"<CmdType>RealPlayUrl</CmdType>", sn, device,
+                                            format("<DecoderChannelID>%s</DecoderChannelID>",
+                                                   textOf(channelCode).c_str())}));
+}
+
+const char* CCTVCAR::buildDecoderDivision(int* length, const char* decoderCode, int division) {
+    return buildManscdpMessage(
+        length, controlBody({"<CmdType>DecoderDivision</CmdType>",
+                             format("<SN>%s</SN>", m_params.SN.c_str()),
+                             format("<DeviceID>%s</DeviceID>", textOf(decoderCode).c_str()),
+                             format("<Division>%d</Division>", division)}));
+}
+
+const char* CCTVCAR::buildDeviceControl(int* length, const char* cameraCode, const char* ptzCmd) {
+    return buildManscdpMessage(
+        length,
+        controlBody({"<CmdType>DeviceControl</CmdType>", format("<SN>%s</SN>", m_params.SN.c_str()),
+                     format("<DeviceID>%s</DeviceID>", textOf(cameraCode).c_str()),
+                     format("<PTZCmd>%s</PTZCmd>", textOf(ptzCmd).c_str()), "<Info>",
+                     "<ControlPriority>0</ControlPriority>", "</Info>"}));
+}
+
+// ---------------------------------------------------------------- replies that echo a request
+
+// Via (every line), From, To, Call-ID and CSeq of the last received request, verbatim; our
+// tag is added to a To that had none.
+std::vector<CCTVCAR::Header> CCTVCAR::echoedHeaders() {
+    if (m_local.tag.empty())
+        newIdentifiers();
+    std::vector<Header> headers;
+    for (const std::string& via : m_echo.vias)
+        headers.push_back({"Via", via, true});
+    std::string to = m_echo.to;
+    if (!m_echo.toHasTag)
+        to += ";tag=" + m_local.tag;
+    headers.push_back({"From", m_echo.from});
+    headers.push_back({"To", to});
+    headers.push_back({"Call-ID", m_echo.callId});
+    headers.push_back({"CSeq", m_echo.cseq});
+    return headers;
+}
+
+const char* CCTVCAR::buildMessageOk(int* length) {
+    Frame f;
+    f.headers = echoedHeaders();
+    f.headers.push_back({"Contact", ownContact()});
+    return build(f, length);
+}
+
+const char* CCTVCAR::buildByeOk(int* length) {
+    return buildMessageOk(length);
+}
+
+// ---------------------------------------------------------------- playback dialog
+
+std::string CCTVCAR::dialogValue(const std::map<std::string, std::string>& map) const {
+    auto it = map.find(m_params.dialogKey);
+    return it == map.end() ? std::string() : it->second;
+}
+
+std::string CCTVCAR::dialogFrom() const {
+    return format("%s;tag=%s", ownContact().c_str(), dialogValue(m_dialogTags).c_str());
+}
+
+std::string CCTVCAR::dialogTo() const {
+    std::string to = format("<sip:%s@%s:%s>", m_params.PlatDevCode.c_str(), m_params.PlatIP.c_str(),
+                            m_params.PlatPort.c_str());
+    if (!m_remoteTag.empty())
+        to += ";tag=" + m_remoteTag;
+    return to;
+}
+
+const char* CCTVCAR::buildPlaybackInvite(int* length, int32_t start, int32_t end,
+                                         const char* cameraCode) {
+    m_requestName = "INVITE_REPLAY";
+    newIdentifiers();
+    const SessionParams& p = m_params;
+    Frame f;
+    f.kind = kInvite;
+    f.uri = platformUri("sip");
+    f.lineLimit = f.bodyLimit = kInviteArea;
+    f.headers = {
+        {"Via", ownVia()},
+        {"From", format("%s;tag=%s", ownContact().c_str(), m_local.tag.c_str())},
+        {"To",
+         format("<sip:%s@%s:%s>", p.PlatDevCode.c_str(), p.PlatIP.c_str(), p.PlatPort.c_str())},
+        {"Call-ID", m_local.CallID},
+        {"Subject", format("%s:%s,%s:%s", p.PlatDevCode.c_str(), kStreamSerial,
+                           p.HostDevCode.c_str(), kStreamSerial)},
+        {"CSeq", "1 INVITE"},
+        {"Contact", ownContact()},
+        {"Content-Type", "Application/SDP"},
+        {"Max-Forwards", format("%d", kMaxForwards)},
+    };
+    f.body =
+        lines({"v=0", format("o=%s 0 0 IN IP4 %s", p.PlatDevCode.c_str(), p.HostIP.c_str()),
+               "s=Playback", format("u=%s:3", textOf(cameraCode).c_str()),
+               format("c=IN IP4 %s", p.HostIP.c_str()), format("t=%d %d", start, end),
+               format("m=video %s RTP/AVP 96 98 97", p.HostSIPPort.c_str()), "a=recvonly",
+               "a=rtpmap:96 PS/90000", "a=rtpmap:98 H265/90000", "a=rtpmap:97 MPEG4/90000", ""});
+    const char* text = build(f, length);
+    if (text == nullptr)
+        return text;
+    m_dialogFromTag = m_local.tag;
+    m_dialogCallIds[p.dialogKey] = m_local.CallID;
+    m_dialogTags[p.dialogKey] = m_local.tag;
+    m_dialogCSeq = 1;
+    return text;
+}
+
+// A request inside the playback dialog: the INVITE's Call-ID and From tag, the platform's To
+// tag, a fresh branch, and the CSeq number given.
+CCTVCAR::Frame CCTVCAR::dialogFrame(int kind, const std::string& cseq) const {
+    Frame f;
+    f.kind = kind;
+    f.uri = platformUri("sip");
+    f.headers = {{"Via", ownVia()},
+                 {"From", dialogFrom()},
+                 {"To", dialogTo()},
+                 {"Call-ID", dialogValue(m_dialogCallIds)},
+                 {"CSeq", cseq}};
+    return f;
+}
+
+const char* CCTVCAR::buildPlaybackAck(int* length) {
+    m_requestName = "ACK_REPLAY";
+    newIdentifiers();
+    Frame f = dialogFrame(kAck, "1 ACK");
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    const char* text = build(f, length);
+    if (text != nullptr)
+        m_playbackDialogOpen = true;
+    return text;
+}
+
+std::string CCTVCAR::mansrtspBody(int step, const char* scale, int seekPos) {
+    const char* s = scale == nullptr ? "" : scale;
+    switch (step) {
+        case 1:
+            return lines({"PAUSE MANSRTSP/1.0", "CSeq:1", "PauseTime:now"});
+        case 2:
+            return lines({"PLAY MANSRTSP/1.0", "CSeq:2", "Range:npt=now-"});
+        case 3:
+            return lines({"PLAY MANSRTSP/1.0", "CSeq:3", format("Scale:%s", s)});
+        case 4:
+            return lines({"PLAY MANSRTSP/1.0", "CSeq:4", format("Range:npt=%d-", seekPos)});
+        default:
+            return std::string();
+    }
+}
+
+const char* CCTVCAR::buildPlaybackInfo(int* length, int step, const char* scale, int seekPos) {
+    m_requestName = "INFO_REPLAY";
+    newIdentifiers();
+    int cseq = m_dialogCSeq + 1;
+    Frame f = dialogFrame(kInfo, format("%d INFO", cseq));
+    f.headers.push_back({"Contact", ownContact()});
+    f.headers.push_back({"Content-Type", "Application/MANSRTSP"});
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    f.body = mansrtspBody(step, scale, seekPos);
+    const char* text = build(f, length);
+    if (text != nullptr)
+        m_dialogCSeq = cseq;
+    return text;
+}
+
+const char* CCTVCAR::buildPlaybackMessageOk(int* length) {
+    m_requestName = "MessageOK_REPLAY";
+    newIdentifiers();
+    Frame f;
+    f.headers = echoedHeaders();
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    return build(f, length);
+}
+
+const char* CCTVCAR::buildPlaybackBye(int* length) {
+    m_requestName = "BYE_REPLAY";
+    newIdentifiers();
+    int cseq = m_dialogCSeq + 1;
+    m_dialogFromTag = dialogValue(m_dialogTags);
+    Frame f = dialogFrame(kBye, format("%d BYE", cseq));
+    f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
+    const char* text = build(f, length);
+    if (text != nullptr) {
+        m_dialogCSeq = cseq;
+        m_playbackDialogOpen = false;
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------- incoming
+
+// Content-Length as a number: absent gives false with 0; a value that is not a number is
+// malformed (-1).
+int CCTVCAR::contentLength(int64_t* n) const {
+    *n = 0;
+    const char* value = incomingHeader("Content-Length");
+    if (value == nullptr)
+        return 0;
+    std::string_view v(value);
+    if (v.empty() || v.find_first_not_of("0123456789") != std::string_view::npos)
+        return -1;
+    readNumber(v, n);
+    return 1;
+}
+
+int CCTVCAR::handleIncoming(const char* bytes, int count) {
+    m_messageKind.clear();
+    int r = parseHeaders(bytes, count);
+    if (r <= 0)
+        return r;
+    int64_t n = 0;
+    int hasLength = contentLength(&n);
+    if (hasLength < 0)
+        return -1;
+    // The body is what arrived after the headers, never more.
+    int64_t bodyEnd = hasLength ? std::min<int64_t>(count, r + n) : count;
+    const char* body = bytes + r;
+    int bodyLength = int(bodyEnd - r);
+    const char* nul = static_cast<const char*>(std::memchr(body, '\0', size_t(bodyLength)));
+    if (nul != nullptr)
+        bodyLength = int(nul - body);
+
+    int64_t result = r;
+    switch (incomingKind()) {
+        case kInResponse:
+            break;
+        case kInNotify: {
+            int end = findText(bytes, r, count, "</Notify>");
+            if (end < 0)
+                return 0;
+            result = end + 9;
+            bodyLength = std::min(bodyLength, int(result) - r);
+            break;
+        }
+        case kInMessage:
+            result = r + (hasLength ? n : count - r);
+            break;
+        case kInSubscribe:
+        case kInRegister:
+            if (count < r + n)
+                return 0;
+            break;
+        case kInInvite:
+        case kInBye:
+            if (count < r + n)
+                return 0;
+            result = r + n;
+            break;
+        default:
+            break;
+    }
+    if (incomingKind() != kInResponse)
+        copyReceivedIds();
+    classify(body, bodyLength);
+    return clampInt32(result);
+}
+
+int CCTVCAR::findText(const char* data, int from, int count, std::string_view needle) {
+    if (count - from < int(needle.size()))
+        return -1;
+    std::string_view hay(data + from, size_t(count - from));
+    size_t at = hay.find(needle);
+    return at == std::string_view::npos ? -1 : from + int(at);
+}
+
+void CCTVCAR::copyReceivedIds() {
+    auto take = [this](std::string& field, const char* key) {
+        const char* v = incomingHeader(key);
+        field.assign(v == nullptr ? "" : v);
+    };
+    take(m_received.Fromtag, "Fromtag");
+    take(m_received.Totag, "Totag");
+    take(m_received.CallID, "Call-ID");
+    take(m_received.branch, "branch");
+    take(m_received.CSeq, "CSeq");
+    if (const char* host = incomingHeader("Fromsipip"))
+        m_received.Fromsipip.assign(host);
+    // Raw values for the replies that echo this request.
+    m_echo.vias = incomingVias();
+    take(m_echo.from, "From");
+    take(m_echo.to, "To");
+    m_echo.toHasTag = incomingHeader("Totag") != nullptr;
+    m_echo.callId = m_received.CallID;
+    m_echo.cseq = m_received.CSeq;
+}
+
+void CCTVCAR::readChallenge() {
+    auto take = [this](std::string& field, const char* key) {
+        const char* v = incomingHeader(key);
+        field.assign(v == nullptr ? "" : v);
+    };
+    take(m_received.realm, "realm");
+    take(m_received.nonce, "nonce");
+    take(m_received.opaque, "opaque");
+}
+
+// "t=START END" at a line start of the answer's SDP.
+void CCTVCAR::readRecordTimes(const char* body, int bodyLength) {
+    std::string_view sdp(body, size_t(bodyLength));
+    size_t at = sdp.rfind("t=", 0) == 0 ? 0 : sdp.find("\nt=");
+    if (at == std::string_view::npos)
+        return;
+    at += sdp[at] == '\n' ? 3 : 2;
+    size_t eol = sdp.find("\r\n", at);
+    if (eol == std::string_view::npos)
+        return;
+    std::string_view line = sdp.substr(at, eol - at);
+    size_t blank = line.find(' ');
+    int64_t start = 0, end = 0;
+    if (blank == std::string_view::npos || !readNumber(line.substr(0, blank), &start) ||
+        !readNumber(line.substr(blank + 1), &end))
+        return;
+    m_recordStart = clampInt32(start);
+    m_recordEnd = clampInt32(end);
+    m_recordDuration = clampInt32(end - start);
+}
+
+const char* CCTVCAR::cseqMethod() const {
+    const char* method = incomingHeader("CSeqType");
+    return method == nullptr ? "" : method;
+}
+
+bool CCTVCAR::isPlaybackCallId(const char* callId) const {
+    std::string dialog = dialogValue(m_dialogCallIds);
+    return callId != nullptr && !dialog.empty() && dialog == callId;
+}
+
+void CCTVCAR::classify(const char* body, int bodyLength) {
+    switch (incomingKind()) {
+        case kInResponse:
+            classifyResponse(body, bodyLength);
+            break;
+        case kInNotify:
+            readCatalogue(body, bodyLength);
+            m_messageKind = cseqMethod();
+            break;
+        case kInMessage:
+            classifyMessage(body, bodyLength);
+            break;
+        case kInInvite:
+            m_messageKind = cseqMethod();
+            break;
+        case kInBye:
+            m_messageKind = "BYE";
+            if (isPlaybackCallId(incomingHeader("Call-ID")))
+                m_playbackDialogOpen = false;
+            break;
+        default:
+            m_messageKind = "ERRORS";
+            break;
+    }
+}
+
+void CCTVCAR::classifyResponse(const char* body, int bodyLength) {
+    const int status = incomingStatus();
+    const char* method = cseqMethod();
+    if (status == 401) {
+        // A challenge by its status code, whatever the reason phrase says.
+        readChallenge();
+        m_messageKind = "REGISTER";
+        return;
+    }
+    for (const ResponseRule& rule : kResponseRules) {
+        if (rule.status == status && equalsNoCase(rule.method, method)) {
+            m_messageKind = rule.kind;
+            break;
+        }
+    }
+    if (status == 200 && equalsNoCase(method, "INVITE")) {
+        const char* tag = incomingHeader("Totag");
+        m_remoteTag.assign(tag == nullptr ? "" : tag);
+        if (isPlaybackCallId(incomingHeader("Call-ID")))
+            readRecordTimes(body, bodyLength);
+    }
+}
+
+// Text of the body's first CmdType element, without parsing the document.
+std::string_view CCTVCAR::bodyCmdType(const char* body, int bodyLength) {
+    std::string_view b(body, size_t(bodyLength));
+    size_t open = b.find("<CmdType>");
+    if (open == std::string_view::npos)
+        return {};
+    open += 9;
+    size_t close = b.find("</CmdType>", open);
+    if (close == std::string_view::npos)
+        return {};
+    std::string_view t = b.substr(open, close - open);
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front())))
+        t.remove_prefix(1);
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back())))
+        t.remove_suffix(1);
+    return t;
+}
+
+void CCTVCAR::classifyMessage(const char* body, int bodyLength) {
+    if (bodyLength > 0)
+        readCatalogue(body, bodyLength);
+    // Only the dialog's own MESSAGE or a media status notice ends the playback; a catalogue
+    // answer during playback stays a catalogue answer.
+    bool endOfRecording = m_playbackDialogOpen && (isPlaybackCallId(incomingHeader("Call-ID")) ||
+                                                   bodyCmdType(body, bodyLength) == "MediaStatus");
+    m_messageKind = endOfRecording ? "MESSAGE_REPLAY" : cseqMethod();
+}
+
+// ---------------------------------------------------------------- catalogue
+
+void CCTVCAR::readCatalogue(const char* body, int bodyLength) {
+    // Only a body that names the Catalog command is worth a document parse.
+    if (std::string_view(body, size_t(bodyLength)).find("Catalog") == std::string_view::npos)
+        return;
+    QDomDocument doc;
+    if (!doc.setContent(localCodec()->toUnicode(body, bodyLength)))
+        return;
+    QDomElement root = doc.documentElement();
+    if (root.tagName() != QLatin1String("Response") && root.tagName() != QLatin1String("Notify"))
+        return;
+    if (root.firstChildElement(QStringLiteral("CmdType")).text() != QLatin1String("Catalog"))
+        return;
+    m_catalogue.clear();
+    QDomElement list = root.firstChildElement(QStringLiteral("DeviceList"));
+    if (list.isNull())
+        return;
+    for (QDomNode node = list.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        QDomElement item = node.toElement();
+        if (item.isNull() || item.tagName().toUpper() != QLatin1String("ITEM"))
+            continue;
+        m_catalogue.push_back(readCatalogItem(item));
+    }
+}
+
+SIP_CATALOG CCTVCAR::readCatalogItem(const QDomElement& item) {
+    SIP_CATALOG c;
+    std::memset(&c, 0, sizeof c);
+    for (QDomNode node = item.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        QDomElement e = node.toElement();
+        if (e.isNull())
+            continue;
+        const QString tag = e.tagName();
+        const QString text = e.text();
+        if (tag == QLatin1String("DeviceID")) {
+            readDeviceId(c, text);
+        } else if (tag == QLatin1String("Name")) {
+            copyName(c.Name, text);
+        } else if (tag == QLatin1String("ParentID")) {
+            copyField(c.ParentID, text.toLatin1());
+        } else if (tag == QLatin1String("IPAddress")) {
+            copyField(c.IPAddress, text.toLatin1());
+        } else if (tag == QLatin1String("Status")) {
+            c.online = text == QLatin1String("ON") ? 1 : 0;
+            c.statusMarkA = c.statusMarkB = 1;
+        } else if (tag == QLatin1String("RegisterWay")) {
+            c.registerWay = text.trimmed().toInt();
+        } else if (tag == QLatin1String("ChannelNum")) {
+            c.channelNum = text.trimmed().toInt();
+        }
+    }
+    return c;
+}
+
+// A 20-digit code: type at 11..13; line, station, zones and the item number from the others.
+// Codes of another length are ignored whole rather than read out of range or truncated.
+void CCTVCAR::readDeviceId(SIP_CATALOG& c, const QString& id) {
+    if (id.size() != 20)
+        return;
+    const int32_t t = digitsValue(id, 11, 3);
+    if (!isAcceptedType(t))
+        return;
+    copyField(c.DeviceID, id.toLatin1());
+    c.typeCode = t;
+    c.idNumber = t <= 6 ? digitsValue(id.mid(4, 2) + id.mid(14, 6), 0, 8)
+                        : t * 1000 + digitsValue(id, 14, 6) + digitsValue(id, 6, 3) * 100000;
+    c.idGroupA = digitsValue(id, 0, 3);
+    c.idGroupB = digitsValue(id, 4, 2);
+    const bool onTrain = c.idGroupB == 99;
+    c.idGroupC = onTrain ? digitsValue(id, 6, 3) : digitsValue(id, 6, 2);
+    c.idGroupD = onTrain ? digitsValue(id, 9, 2) : digitsValue(id, 8, 3);
+}

@@ -4,11 +4,15 @@
 // challenge, playback dialog answer, catalogue). Pure: no sockets, timers or files.
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QDateTime>
+
+class QDomElement;
 
 #include "CHTTPHdrs.h"
 
@@ -111,25 +115,43 @@ public:
 private:
     struct Header;
     struct Frame;
+    struct Echo {  // raw values of the last received request, for the replies
+        std::vector<std::string> vias;
+        std::string from, to, callId, cseq;
+        bool toHasTag = false;
+    };
+
     const char* build(const Frame& frame, int* length);
     const char* fail(int* length);
-    bool formatBody(std::string& body, const std::vector<std::string>& lines, size_t limit);
-    const char* buildManscdpMessage(int* length, const std::vector<std::string>& bodyLines);
-    const char* buildEchoedOk(int* length, bool withContact, bool withMaxForwards);
-    const char* buildDialogRequest(int* length, int kind, const char* method, int cseq,
-                                   const std::string& contentType, const std::string& body);
-    std::string dialogCallId() const;
-    std::string dialogTag() const;
+    std::string ownVia() const;
+    std::string ownContact() const;
+    std::string platformUri(const char* scheme) const;
+    bool digestAuthorization(std::string* value) const;
+    Frame manscdpFrame(int kind, const char* method) const;
+    const char* buildManscdpMessage(int* length, const std::string& body);
+    std::string catalogQueryHead() const;
+    std::string controlBody(std::initializer_list<std::string> inner) const;
+    std::vector<Header> echoedHeaders();
+    std::string dialogValue(const std::map<std::string, std::string>& map) const;
+    std::string dialogFrom() const;
+    std::string dialogTo() const;
+    Frame dialogFrame(int kind, const std::string& cseq) const;
+    static std::string mansrtspBody(int step, const char* scale, int seekPos);
 
-    int incomingBodyLength(int headerLength, int count, int64_t* length) const;
-    int consumeMessage(const char* bytes, int count, int r);
+    int contentLength(int64_t* n) const;
+    static int findText(const char* data, int from, int count, std::string_view needle);
     void copyReceivedIds();
     void readChallenge();
     void readRecordTimes(const char* body, int bodyLength);
+    const char* cseqMethod() const;
+    bool isPlaybackCallId(const char* callId) const;
     void classify(const char* body, int bodyLength);
-    void classifyResponse();
+    void classifyResponse(const char* body, int bodyLength);
     void classifyMessage(const char* body, int bodyLength);
+    static std::string_view bodyCmdType(const char* body, int bodyLength);
     void readCatalogue(const char* body, int bodyLength);
+    static SIP_CATALOG readCatalogItem(const QDomElement& item);
+    static void readDeviceId(SIP_CATALOG& c, const QString& id);
 
     SessionParams m_params;
     IdentifierSource m_idSource;
@@ -149,4 +171,5 @@ private:
     std::vector<SIP_CATALOG> m_catalogue;
     std::string m_lastMessage;
     std::string m_bodyHolder;
+    Echo m_echo;
 };

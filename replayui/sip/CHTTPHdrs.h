@@ -128,4 +128,5 @@ private:
     bool m_lastWasVia = false;
     std::vector<Slot> m_vias;  // every received Via value, offsets into m_in.arena
     std::string m_parseError;
+    std::string m_scratch;  // copy of the value a derived key is read from
 };
