@@ -5,9 +5,12 @@
 //   Backend=sqlite|postgresql
 //   Path=<sqlite file>            (default $NXROOT/data/nxmodel.db)
 //   ConnInfo=<libpq conninfo>     (postgresql)
+//   BusyTimeoutMs=5000            (wait for another writer's lock before failing)
+// A relative Path is taken from $NXROOT. Without the file: SQLite at the default path.
 // Each object borrows an open connection from a per-process pool and gives it back in its
 // destructor, so statements never pay for a connect. Statement texts and returned texts are the
-// plug-in's 8-bit GBK; the databases hold UTF-8; the conversion happens here.
+// plug-in's 8-bit GBK; the databases hold UTF-8; the conversion happens here. Qualified names
+// NXMODEL.dbo.T and NXMODEL.T become the backend's own T. One statement per call.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,8 +18,17 @@
 struct NxDbSettings {
     enum class Backend { SQLite, PostgreSQL };
     Backend backend = Backend::SQLite;
-    std::string sqlitePath;        // SQLite file
-    std::string pgConnInfo;        // libpq conninfo
+    std::string sqlitePath;    // SQLite file
+    std::string pgConnInfo;    // libpq conninfo
+    int busyTimeoutMs = 5000;  // SQLite busy timeout; PostgreSQL lock_timeout
+    std::string error;         // why no usable settings could be read ("" when fine)
+};
+
+// Connections opened by this process since start, and how many wait idle in the pool.
+struct NxDbPoolStats {
+    long opened = 0;
+    int idle = 0;
+    int busy = 0;
 };
 
 class NxDbConnection;  // one open backend connection, owned by the pool
@@ -45,6 +57,17 @@ public:
     short BeginTableTransaction(const char* table);
     short CommitTransaction();
     short RollbackTransaction();  // also done by the destructor for an open transaction
+    // A plain transaction without a table lock (admin tool, bulk loads). 1 on success.
+    short BeginTransaction();
+    // While an object of this thread holds a transaction, the statements of every other object
+    // of the thread run on that transaction's connection, so they see its rows and cannot
+    // wait on its lock.
+
+    // Extras of the open record set.
+    int GetColCount();
+    const char* GetColName(int column);  // "" out of range
+    bool IsNull(int row, int column);
+    long long GetAffectedRows() const;  // rows changed by the last ExecuteCmd
 
     bool IsConnected() const;
     const char* GetLastErrorText() const;  // last backend or conversion error, "" if none
@@ -54,6 +77,12 @@ public:
     static void Configure(const NxDbSettings& settings);
     static NxDbSettings SettingsFromEnvironment();
     static void ClosePool();
+    static NxDbPoolStats PoolStats();
+    static NxDbSettings CurrentSettings();
+    // Optional: every refused or failed statement is also reported here (the plug-in routes it
+    // to its log). The text carries the reason; the caller logs its own statement text.
+    using ErrorSink = void (*)(const char* text, void* context);
+    static void SetErrorSink(ErrorSink sink, void* context);
 
 private:
     struct Impl;
