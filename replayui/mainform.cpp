@@ -1,0 +1,406 @@
+#include "mainform.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QEvent>
+#include <QFile>
+#include <QPushButton>
+#include <QTextCodec>
+#include <QToolTip>
+#include <QCoreApplication>
+#include <cstring>
+
+#include "Logger.h"
+#include "mymessagedlg.h"
+#include "myscreenlabel.h"
+#include "password.h"
+#include "playbackmath.h"
+#include "quorlastyle.h"
+#include "sipsession.h"
+#include "ui_mainform.h"
+
+namespace {
+
+const char kButtonStyle[] =
+    "QPushButton { %s } QPushButton:disabled{ background-color: rgb(150, 150, 150); } "
+    "QPushButton:pressed{ background-color: rgb(254,144,0); }";
+const char kButtonGradient[] =
+    "background-color : qlineargradient(spread:pad, x1:0, y1:0, x2:0, y2:1, stop:0 %s, stop:1 "
+    "%s);";
+
+QString buttonStyleSheet() {
+    const QString gradient =
+        QString::fromLatin1(kButtonGradient)
+            .replace(QLatin1String("stop:0 %s"), QLatin1String("stop:0 rgba(200,208,241,255)"))
+            .replace(QLatin1String("stop:1 %s"), QLatin1String("stop:1 rgba(237,239,241,255)"));
+    return QString::fromLatin1(kButtonStyle).replace(QLatin1String("%s"), gradient);
+}
+
+template <typename Row>
+QVector<Row> copyRows(const Row* rows, int32_t count) {
+    QVector<Row> out;
+    if (rows != nullptr && count > 0) {
+        out.reserve(count);
+        for (int32_t i = 0; i < count; ++i) {
+            out.push_back(rows[i]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*positionBlocks*/,
+                   int /*blockCount*/, void* hostContext, int /*placement*/)
+    : QWidget(parent), ui(new Ui::MainForm), m_hostContext(hostContext) {
+    m_log = std::make_unique<Logger>(LogOptions::uiLibrary());
+    m_codec = QTextCodec::codecForName("GB18030");
+    loadSettings();
+    m_session = new SipSession(m_log.get(), m_settings, this);
+    m_session->startSession();
+    copyHostData(data, zones);
+    installFontFallback();
+    ui->setupUi(this);
+    setWindowFlags(Qt::FramelessWindowHint);
+    applyStyleSheet();
+    initWidgets();
+    connect(m_session, &SipSession::statusChanged, ui->labelStatus, &QLabel::setText);
+    connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
+    connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
+    connect(m_session, &SipSession::playbackClosed, this, &MainForm::onPlaybackClosed);
+}
+
+MainForm::~MainForm() {
+    delete ui;
+}
+
+int MainForm::sipStep() const {
+    return m_session->step();
+}
+
+void MainForm::loadSettings() {
+    const QString root = replay_settings::platformRoot(replay_settings::processEnvironment());
+    const QString path = replay_settings::locateFile(root, QCoreApplication::applicationDirPath());
+    // Without a file the defaults configure the session, so that it can still register.
+    m_settings = replay_settings::load(path);
+}
+
+void MainForm::copyHostData(init_param* data, ZoneInfo* zones) {
+    if (data != nullptr) {
+        if (data->sipGrpArr != nullptr && data->sipGrpArr->rows != nullptr) {
+            m_stationRows = copyRows(data->sipGrpArr->rows, data->sipGrpArr->count);
+        }
+        if (data->sipCameras != nullptr && data->sipCameras->rows != nullptr) {
+            for (int32_t i = 0; i < data->sipCameras->count; ++i) {
+                const CameraRow& row = data->sipCameras->rows[i];
+                m_cameraMap.insert(m_codec->toUnicode(selection::fieldBytes(row.F6003_CAMERAGB)),
+                                   row);
+            }
+        }
+        if (data->apiTable != nullptr) {
+            std::memcpy(&m_api, data->apiTable, sizeof m_api);
+        }
+    }
+    if (zones != nullptr) {
+        m_zone1Rows = copyRows(zones->zone1, zones->zone1Count);
+        m_zone2Rows = copyRows(zones->zone2, zones->zone2Count);
+        m_zoneInfo.zone1Count = m_zone1Rows.size();
+        m_zoneInfo.zone1 = zones->zone1 != nullptr ? m_zone1Rows.data() : nullptr;
+        m_zoneInfo.zone2Count = m_zone2Rows.size();
+        m_zoneInfo.zone2 = zones->zone2 != nullptr ? m_zone2Rows.data() : nullptr;
+    }
+}
+
+void MainForm::applyStyleSheet() {
+    QFile file(QStringLiteral(":/res/coffee.qss"));
+    file.open(QFile::ReadOnly);
+    setStyleSheet(QString::fromLatin1(file.readAll()));
+    file.close();
+}
+
+void MainForm::initWidgets() {
+    for (QWidget* box : {static_cast<QWidget*>(ui->cbxStation), static_cast<QWidget*>(ui->cbxzone1),
+                         static_cast<QWidget*>(ui->cbxzone2), static_cast<QWidget*>(ui->cbxCamera),
+                         static_cast<QWidget*>(ui->cbxSpeed)}) {
+        box->installEventFilter(this);
+    }
+    ui->horizontalSlider->setTracking(false);
+    ui->horizontalSlider->setPageStep(0);
+
+    const QDateTime now = QDateTime::currentDateTime();
+    ui->dateEdit_Start->setDate(now.date().addDays(-1));
+    ui->timeEdit_Start->setTime(now.time());
+    ui->dateEdit_End->setDate(now.date());
+    ui->timeEdit_End->setTime(now.time());
+
+    ui->cbxLine->addItem(
+        QStringLiteral("%1%2").arg(m_settings.metroLine).arg(QStringLiteral("号线")), 0);
+    for (int i = 0; i < m_stationRows.size(); ++i) {
+        ui->cbxStation->addItem(
+            m_codec->toUnicode(selection::fieldBytes(m_stationRows[i].F6000_NAME)), i);
+    }
+    static const char* const kSpeeds[] = {"0.5", "1.0", "1.5", "2.0"};
+    for (int i = 0; i < 4; ++i) {
+        ui->cbxSpeed->addItem(QString::fromLatin1(kSpeeds[i]), i);
+    }
+    ui->cbxSpeed->setCurrentIndex(1);
+
+    styleButtons();
+    m_screenLabel = new MyScreenLabel(this);
+    m_screenLabel->setGeometry(20, 15, 1080, 600);
+    fillTrains();
+}
+
+void MainForm::styleButtons() {
+    const QString sheet = buttonStyleSheet();
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (qstrcmp(child->metaObject()->className(), "QPushButton") == 0) {
+            child->setStyleSheet(sheet);
+        }
+    }
+}
+
+void MainForm::fillTrains() {
+    if (m_zoneInfo.zone1 == nullptr) {
+        return;
+    }
+    for (const auto& entry : selection::trainEntries(m_zoneInfo, m_codec)) {
+        ui->cbxzone1->addItem(entry.text, entry.data);
+    }
+    on_cbxzone1_currentIndexChanged(0);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Turning the wheel over a list must never change the selection.
+    if (event->type() == QEvent::Wheel &&
+        qstrcmp(watched->metaObject()->className(), "QComboBox") == 0) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
+    QWidget::changeEvent(event);
+}
+
+// ---- Camera selection -------------------------------------------------------------------
+
+const StationRow* MainForm::currentStation() const {
+    const int index = ui->cbxStation->currentIndex();
+    if (index < 0 || index >= m_stationRows.size()) {
+        return nullptr;
+    }
+    return &m_stationRows[index];
+}
+
+void MainForm::on_cbxzone1_currentIndexChanged(int /*index*/) {
+    ui->cbxzone2->clear();
+    const StationRow* station = currentStation();
+    const int train = ui->cbxzone1->currentData().toInt();
+    for (const auto& entry : selection::carEntries(station, train, m_zoneInfo, m_codec)) {
+        ui->cbxzone2->addItem(entry.text, entry.data);
+    }
+}
+
+void MainForm::on_cbxzone2_currentIndexChanged(int /*index*/) {
+    ui->cbxCamera->clear();
+    m_currentCameras.clear();
+    const StationRow* station = currentStation();
+    if (station == nullptr) {
+        return;
+    }
+    const int train = ui->cbxzone1->currentData().toInt();
+    const int car = ui->cbxzone2->currentData().toInt();
+    m_currentCameras = selection::matchingCameras(m_cameraMap, station, train, car);
+    for (const auto& camera : m_currentCameras) {
+        ui->cbxCamera->addItem(m_codec->toUnicode(camera.name), m_codec->toUnicode(camera.code));
+    }
+    colourCameras();
+}
+
+void MainForm::colourCameras() {
+    for (int i = 0; i < ui->cbxCamera->count(); ++i) {
+        const auto it = m_cameraMap.constFind(ui->cbxCamera->itemData(i).toString());
+        const bool online = it != m_cameraMap.cend() && it->F6003_STATUS == 1;
+        ui->cbxCamera->setItemData(
+            i, QBrush(online ? m_settings.onlineColor : m_settings.offlineColor),
+            Qt::ForegroundRole);
+    }
+}
+
+void MainForm::showNotice(const QString& text) {
+    // Deleted once answered: nothing reads it afterwards.
+    std::unique_ptr<CMyMessageDlg> dialog(
+        new CMyMessageDlg(QCursor::pos(), this, QStringLiteral("CCTV"), text));
+    dialog->showInformation();
+}
+
+void MainForm::moveCamera(int delta, const QString& edgeText) {
+    const int count = ui->cbxCamera->count();
+    if (count == 0) {
+        return;
+    }
+    const int target = ui->cbxCamera->currentIndex() + delta;
+    if (target < 0 || target >= count) {
+        showNotice(edgeText);
+        return;
+    }
+    ui->cbxCamera->setCurrentIndex(target);
+}
+
+void MainForm::onClicked_moveUp() {
+    moveCamera(-1, QStringLiteral("已到达最顶端！"));
+}
+
+void MainForm::onClicked_moveDown() {
+    moveCamera(1, QStringLiteral("已到达最底端！"));
+}
+
+void MainForm::on_btnRefresh_clicked() {
+    PassWord dialog(QCursor::pos(), this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_session->doCatalogQuery();
+    }
+}
+
+void MainForm::syncCamera(const SIP_CATALOG& item, bool exists) {
+    if (item.typeCode < 1 || item.typeCode > 6) {
+        return;
+    }
+    CameraRow row{};
+    selection::copyField(row.F6003_IP, selection::fieldBytes(item.IPAddress));
+    row.F6003_LINE = item.idGroupA;
+    row.F6003_STATION = item.idGroupB;
+    row.F6001_ZONE1NO = item.idGroupC;
+    row.F6002_ZONE2NO = item.idGroupD;
+    row.F6003_DEVTYPE = item.typeCode;
+    selection::copyField(row.F6003_CAMERANAME, selection::fieldBytes(item.Name));
+    selection::copyField(row.F6003_CAMERAGB, selection::fieldBytes(item.DeviceID));
+    row.F6003_STATUS = item.online;
+    m_cameraMap.insert(QString::fromLatin1(selection::fieldBytes(item.DeviceID)), row);
+
+    // The host gets its own copy: it may write into the record.
+    CameraRow forHost = row;
+    if (exists && m_api.ModifyCameraInfo != nullptr) {
+        m_api.ModifyCameraInfo(&forHost, m_hostContext);
+    } else if (!exists && m_api.AddCameraInfo != nullptr) {
+        m_api.AddCameraInfo(&forHost, m_hostContext);
+    }
+}
+
+void MainForm::syncMonitors() {
+    if (m_monitorMap.isEmpty() || m_api.ModifyMonitor == nullptr) {
+        return;
+    }
+    QVector<MonitorRow> rows = selection::monitorRows(m_monitorMap, m_codec);
+    MonitorList list{static_cast<int32_t>(rows.size()), rows.data()};
+    m_api.ModifyMonitor(&list, m_hostContext);
+}
+
+void MainForm::onCatalogue() {
+    m_monitorMap.clear();
+    // Answer first, so that a slow database write on the host never makes the platform resend.
+    m_session->doMessageOk();
+    // Copied: a host callback may run the event loop, and the next datagram replaces the list.
+    const std::vector<SIP_CATALOG> items = m_session->codec().catalogue();
+    for (const SIP_CATALOG& item : items) {
+        const QString code = QString::fromLatin1(selection::fieldBytes(item.DeviceID));
+        if (item.typeCode >= 1 && item.typeCode <= 6) {
+            syncCamera(item, m_cameraMap.contains(code));
+        } else if (item.typeCode == 21) {
+            m_monitorMap.insert(QString::fromLatin1(selection::fieldBytes(item.ParentID)), code);
+        }
+    }
+    refreshCameraList();
+    syncMonitors();
+}
+
+void MainForm::refreshCameraList() {
+    const int remembered = ui->cbxzone2->currentIndex();
+    ui->cbxzone2->setCurrentIndex(0);
+    ui->cbxzone2->setCurrentIndex(remembered);
+}
+
+// ---- Playback ----------------------------------------------------------------------------
+
+bool MainForm::startBeforeEnd() {
+    const int32_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
+    const int32_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
+    return start <= end;
+}
+
+void MainForm::on_btnPlay_clicked() {
+    const int step = m_session->step();
+    if (step == SipSession::REPLAY_PAUSED) {
+        m_session->doReplayCtrl(SipSession::CtrlResume);
+        return;
+    }
+    // A new playback only from idle, and never while an INVITE still waits for its answer.
+    if (step != SipSession::REG_OK || m_session->invitePending()) {
+        return;
+    }
+    const int index = ui->cbxCamera->currentIndex();
+    if (index < 0 || index >= m_currentCameras.size()) {
+        return;
+    }
+    if (!startBeforeEnd()) {
+        showNotice(QStringLiteral("开始时间不能晚于结束时间！"));
+        return;
+    }
+    const int32_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
+    const int32_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
+    m_session->doReplayInvite(start, end, m_currentCameras[index].code);
+}
+
+void MainForm::on_btnPause_clicked() {
+    if (m_session->step() == SipSession::REPLAY_PLAYING) {
+        m_session->doReplayCtrl(SipSession::CtrlPause);
+    }
+}
+
+void MainForm::on_btnStop_clicked() {
+    const int step = m_session->step();
+    if (step == SipSession::REPLAY_PLAYING || step == SipSession::REPLAY_PAUSED) {
+        m_session->doBYEAction();
+    }
+}
+
+void MainForm::on_cbxSpeed_currentIndexChanged(int /*index*/) {
+    if (m_session->step() >= SipSession::REPLAY_PLAYING) {
+        m_session->doReplayCtrl(SipSession::CtrlSpeed,
+                                m_codec->fromUnicode(ui->cbxSpeed->currentText()));
+    }
+}
+
+void MainForm::on_horizontalSlider_valueChanged(int value) {
+    const CCTVCAR& codec = m_session->codec();
+    const int32_t duration = codec.recordDuration();
+    if (m_session->step() < SipSession::REPLAY_PLAYING || duration <= 0) {
+        return;
+    }
+    const int offset = playback::seekOffset(duration, value);
+    const QString when =
+        QDateTime::fromSecsSinceEpoch(static_cast<qint64>(codec.recordStart()) + offset)
+            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    m_log->printTime3("%%%% curtotal time:%d,value:%d,skip time:%d,%s", duration, value, offset,
+                      when.toLatin1().constData());
+    QToolTip::showText(QCursor::pos() - QPoint(0, 50), when);
+    m_session->doReplayCtrl(SipSession::CtrlSeek, QByteArray(), offset);
+}
+
+void MainForm::onInviteAnswered() {
+    const CCTVCAR& codec = m_session->codec();
+    const QString format = QStringLiteral("hh:mm:ss");
+    ui->lbStartTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordStart()).toString(format));
+    ui->lbEndTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordEnd()).toString(format));
+}
+
+void MainForm::onPlaybackClosed() {
+    const QSignalBlocker block(ui->horizontalSlider);
+    ui->horizontalSlider->setValue(0);
+    ui->lbStartTime->setText(QStringLiteral("00:00:00"));
+    ui->lbEndTime->setText(QStringLiteral("00:00:00"));
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The replay form: camera selection, time span, speed and the playback buttons, with the SIP
+// session to the video platform behind them.
+#include <QColor>
+#include <QMap>
+#include <QVector>
+#include <QWidget>
+#include <memory>
+
+#include "cameraselection.h"
+#include "cctv_records.h"
+#include "replaysettings.h"
+
+class Logger;
+class MyScreenLabel;
+class QTextCodec;
+class SipSession;
+struct SIP_CATALOG;
+
+namespace Ui {
+class MainForm;
+}
+
+class MainForm : public QWidget {
+    Q_OBJECT
+public:
+    MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* positionBlocks,
+             int blockCount, void* hostContext, int placement);
+    ~MainForm() override;
+
+    // Views for the host page and for tests.
+    Ui::MainForm* widgets() const { return ui; }
+    SipSession* session() const { return m_session; }
+    int sipStep() const;
+    const ReplaySettings& settings() const { return m_settings; }
+    const selection::CameraMap& cameraMap() const { return m_cameraMap; }
+    const QMap<QString, QString>& monitorMap() const { return m_monitorMap; }
+    const QVector<selection::CameraEntry>& currentCameras() const { return m_currentCameras; }
+    const QVector<StationRow>& stationRows() const { return m_stationRows; }
+    MyScreenLabel* screenLabel() const { return m_screenLabel; }
+    QColor onlineColor() const { return m_settings.onlineColor; }
+    QColor offlineColor() const { return m_settings.offlineColor; }
+
+public slots:
+    void onClicked_moveUp();
+    void onClicked_moveDown();
+    void on_btnRefresh_clicked();
+    void on_btnPlay_clicked();
+    void on_btnPause_clicked();
+    void on_btnStop_clicked();
+    void on_cbxzone1_currentIndexChanged(int index);
+    void on_cbxzone2_currentIndexChanged(int index);
+    void on_cbxSpeed_currentIndexChanged(int index);
+    void on_horizontalSlider_valueChanged(int value);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void loadSettings();
+    void copyHostData(init_param* data, ZoneInfo* zones);
+    void applyStyleSheet();
+    void initWidgets();
+    void styleButtons();
+    void fillTrains();
+
+    const StationRow* currentStation() const;
+    void colourCameras();
+    void syncCamera(const SIP_CATALOG& item, bool exists);
+    void syncMonitors();
+    void onCatalogue();
+    void refreshCameraList();
+    void onInviteAnswered();
+    void onPlaybackClosed();
+    bool startBeforeEnd();
+    void showNotice(const QString& text);
+    void moveCamera(int delta, const QString& edgeText);
+
+    Ui::MainForm* ui;
+    std::unique_ptr<Logger> m_log;
+    QTextCodec* m_codec = nullptr;
+    ReplaySettings m_settings;
+    SipSession* m_session = nullptr;
+    PlugInApiTable m_api{};
+    void* m_hostContext = nullptr;
+    ZoneInfo m_zoneInfo{};  // points into the two copies below
+    QVector<Zone1Row> m_zone1Rows;
+    QVector<Zone2Row> m_zone2Rows;
+    QVector<StationRow> m_stationRows;
+    selection::CameraMap m_cameraMap;
+    QMap<QString, QString> m_monitorMap;
+    QVector<selection::CameraEntry> m_currentCameras;
+    MyScreenLabel* m_screenLabel = nullptr;
+};
