@@ -1,0 +1,104 @@
+#pragma once
+// Building SQL statements and copying texts into fixed fields. Every text value of a statement
+// passes through SqlQuoted (quotes doubled), statements grow as needed, and a statement that
+// cannot be formed comes back empty, so it is never executed half-made.
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "CNX_DBOption.h"
+
+// A text value as it goes between single quotes: every ' written twice.
+std::string SqlQuoted(const std::string& text);
+// printf into a growable string; "" when the format cannot be applied.
+std::string SqlFormatRaw(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+namespace sqltext {
+struct Quoted {
+    std::string text;
+};
+// A fixed text field (or literal) is read at most up to its own size.
+template <std::size_t N>
+Quoted Arg(const char (&field)[N]) {
+    return Quoted{SqlQuoted(std::string(field, strnlen(field, N)))};
+}
+inline Quoted Arg(const std::string& text) {
+    return Quoted{SqlQuoted(text)};
+}
+template <typename T, typename = std::enable_if_t<std::is_arithmetic<T>::value>>
+T Arg(T value) {
+    return value;
+}
+template <typename T>
+T Pass(T value) {
+    return value;
+}
+inline const char* Pass(const Quoted& q) {
+    return q.text.c_str();
+}
+
+template <typename... H>
+std::string Apply(const char* fmt, const H&... held) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+    return SqlFormatRaw(fmt, Pass(held)...);
+#pragma GCC diagnostic pop
+}
+}  // namespace sqltext
+
+// The statement with every text argument quoted by SqlQuoted.
+template <typename... A>
+std::string SqlFormat(const char* fmt, const A&... args) {
+    return sqltext::Apply(fmt, sqltext::Arg(args)...);
+}
+
+// Bounded, NUL-terminated copy of at most maxChars characters (and what fits the field).
+template <std::size_t N>
+void CopyText(char (&field)[N], const char* text, std::size_t maxChars = N - 1) {
+    std::size_t limit = maxChars < N - 1 ? maxChars : N - 1;
+    std::size_t n = text ? strnlen(text, limit) : 0;
+    std::memcpy(field, text ? text : "", n);
+    std::memset(field + n, 0, N - n);
+}
+template <std::size_t N, std::size_t M>
+void CopyField(char (&field)[N], const char (&source)[M]) {
+    std::size_t n = strnlen(source, M);
+    std::size_t limit = n < N - 1 ? n : N - 1;
+    std::memcpy(field, source, limit);
+    std::memset(field + limit, 0, N - limit);
+}
+// The text of a fixed field, which the caller may have left without its NUL.
+template <std::size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+// A select that is closed when it goes out of scope; on its own connection, or on the one of a
+// running operation (so it sees that operation's uncommitted rows).
+class SqlQuery {
+public:
+    SqlQuery() : m_owned(new CNX_DBOption), m_db(m_owned.get()) {}
+    explicit SqlQuery(CNX_DBOption& db) : m_db(&db) {}
+    ~SqlQuery();
+    SqlQuery(const SqlQuery&) = delete;
+    SqlQuery& operator=(const SqlQuery&) = delete;
+
+    bool Open(const std::string& sql);  // false for an empty statement or a failed open
+    void Close();
+    int Rows();
+    int Int(int row, int column);
+    long long Int64(int row, int column);
+    std::string Text(int row, int column);
+
+private:
+    std::unique_ptr<CNX_DBOption> m_owned;
+    CNX_DBOption* m_db;
+    bool m_open = false;
+};
+
+// Executes a statement on db; an empty statement is refused (result 0). 1 on success.
+int SqlExecute(CNX_DBOption& db, const std::string& sql);
+int SqlExecute(const std::string& sql);
