@@ -1,0 +1,349 @@
+#include "ScriptRunner.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTimeEdit>
+#include <cstdio>
+
+namespace {
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString expandEnvironment(QString line) {
+    static const QRegularExpression var(R"(\$\{([A-Za-z_][A-Za-z0-9_]*)\})");
+    auto m = var.match(line);
+    while (m.hasMatch()) {
+        line.replace(m.capturedStart(), m.capturedLength(),
+                     QString::fromLocal8Bit(qgetenv(m.captured(1).toLocal8Bit().constData())));
+        m = var.match(line, m.capturedStart());
+    }
+    return line;
+}
+
+// All the visible text of a dialog, so a script can recognise it.
+QString dialogText(QWidget* dialog) {
+    QStringList parts{dialog->windowTitle()};
+    for (QLabel* l : dialog->findChildren<QLabel*>())
+        parts << l->text();
+    return parts.join('\n');
+}
+
+// Closes a dialog the way an operator would: its accepting button if it has one.
+void closeDialog(QWidget* dialog) {
+    if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+        if (QAbstractButton* b = box->buttons().value(0)) {
+            b->click();
+            return;
+        }
+    }
+    for (const char* name : {"btnYes", "btnOK", "btnOk", "pushButton"}) {
+        if (auto* b = dialog->findChild<QAbstractButton*>(name)) {
+            b->click();
+            return;
+        }
+    }
+    if (auto* d = qobject_cast<QDialog*>(dialog))
+        d->accept();
+    else
+        dialog->close();
+}
+
+}  // namespace
+
+ScriptRunner::ScriptRunner(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {
+    m_timer.setInterval(25);
+    connect(&m_timer, &QTimer::timeout, this, &ScriptRunner::tick);
+}
+
+const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
+    using S = ScriptRunner;
+    static const QMap<QString, Verb> table{
+        {"timeout",
+         {1, false,
+          [](S& r, const Step& s) {
+              r.m_defaultTimeoutMs = s.args[0].toInt();
+              return Status::Done;
+          }}},
+        {"select", {2, true, [](S& r, const Step& s) { return r.doSelect(s); }}},
+        {"date",
+         {2, false,
+          [](S& r, const Step& s) {
+              auto* e = qobject_cast<QDateEdit*>(findWidget(s.args[0]));
+              const QDate d = QDate::fromString(s.args[1], "yyyy-MM-dd");
+              if (e == nullptr || !d.isValid())
+                  return r.fail(s, "no date edit or bad date"), Status::Failed;
+              e->setDate(d);
+              return Status::Done;
+          }}},
+        {"time",
+         {2, false,
+          [](S& r, const Step& s) {
+              auto* e = qobject_cast<QTimeEdit*>(findWidget(s.args[0]));
+              const QTime t = QTime::fromString(s.args[1], "HH:mm:ss");
+              if (e == nullptr || !t.isValid())
+                  return r.fail(s, "no time edit or bad time"), Status::Failed;
+              e->setTime(t);
+              return Status::Done;
+          }}},
+        {"type",
+         {2, true,
+          [](S& r, const Step& s) {
+              auto* e = qobject_cast<QLineEdit*>(findWidget(s.args[0]));
+              if (e == nullptr)
+                  return Status::Pending;
+              e->setText(s.args[1]);
+              Q_UNUSED(r);
+              return Status::Done;
+          }}},
+        {"click", {1, false, [](S& r, const Step& s) { return r.doClick(s); }}},
+        {"slider", {2, false, [](S& r, const Step& s) { return r.doSlider(s); }}},
+        {"wait",
+         {1, false,
+          [](S& r, const Step& s) {
+              if (r.m_waitUntil == 0)
+                  r.m_waitUntil = nowMs() + s.args[0].toInt();
+              if (nowMs() < r.m_waitUntil)
+                  return Status::Pending;
+              r.m_waitUntil = 0;
+              return Status::Done;
+          }}},
+        {"wait-text",
+         {2, true, [](S& r, const Step& s) { return r.doWaitText(s.args[0], s.args[1]); }}},
+        {"wait-status",
+         {1, true, [](S& r, const Step& s) { return r.doWaitText("labelStatus", s.args[0]); }}},
+        {"wait-count",
+         {2, false,
+          [](S&, const Step& s) {
+              auto* c = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+              return c != nullptr && c->count() >= s.args[1].toInt() ? Status::Done
+                                                                     : Status::Pending;
+          }}},
+        {"expect-text",
+         {2, true,
+          [](S& r, const Step& s) {
+              QWidget* w = findWidget(s.args[0]);
+              if (w != nullptr && widgetText(w).contains(s.args[1]))
+                  return Status::Done;
+              r.fail(s, "text is \"" + (w ? widgetText(w) : QString("<no widget>")) + "\"");
+              return Status::Failed;
+          }}},
+        {"dialog", {1, true, [](S& r, const Step& s) { return r.doDialog(s); }}},
+        {"screenshot", {1, true, [](S& r, const Step& s) { return r.doScreenshot(s); }}},
+        {"exec",
+         {1, true,
+          [](S& r, const Step& s) {
+              const int rc = QProcess::execute("/bin/sh", {"-c", s.args[0]});
+              if (rc == 0)
+                  return Status::Done;
+              r.fail(s, QString("command exited with %1").arg(rc));
+              return Status::Failed;
+          }}},
+        {"echo",
+         {1, true,
+          [](S& r, const Step& s) {
+              emit r.message(s.args[0]);
+              return Status::Done;
+          }}},
+        {"quit",
+         {0, false,
+          [](S& r, const Step& s) {
+              r.m_timer.stop();
+              emit r.finished(s.args.isEmpty() ? 0 : s.args[0].toInt());
+              return Status::Done;
+          }}},
+    };
+    return table;
+}
+
+bool ScriptRunner::load(const QString& text) {
+    m_steps.clear();
+    const QStringList lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = expandEnvironment(lines[i]).trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        Step step;
+        step.line = i + 1;
+        step.raw = line;
+        step.verb = line.section(' ', 0, 0, QString::SectionSkipEmpty);
+        const auto it = verbs().find(step.verb);
+        if (it == verbs().end()) {
+            m_error = QString("line %1: unknown action \"%2\"").arg(step.line).arg(step.verb);
+            return false;
+        }
+        const QString rest = line.mid(step.verb.size()).trimmed();
+        if (it->restIsText && it->minArgs > 0) {
+            // The words before the last argument, then the rest of the line as one text.
+            const int words = it->minArgs - 1;
+            QStringList head = rest.split(' ', Qt::SkipEmptyParts).mid(0, words);
+            QString tail = rest;
+            for (int w = 0; w < words && !tail.isEmpty(); ++w)
+                tail = tail.section(' ', 1, -1, QString::SectionSkipEmpty);
+            step.args = head;
+            if (!tail.isEmpty() && head.size() == words)
+                step.args << tail;
+        } else {
+            step.args = rest.split(' ', Qt::SkipEmptyParts);
+        }
+        if (step.args.size() < it->minArgs) {
+            m_error = QString("line %1: \"%2\" needs %3 argument(s)")
+                          .arg(step.line)
+                          .arg(step.verb)
+                          .arg(it->minArgs);
+            return false;
+        }
+        m_steps.push_back(step);
+    }
+    return true;
+}
+
+void ScriptRunner::start() {
+    m_index = 0;
+    m_stepStarted = false;
+    m_timer.start();
+}
+
+void ScriptRunner::tick() {
+    if (m_busy)
+        return;  // a nested event loop opened by an action ticks here too
+    m_busy = true;
+    runCurrentStep();
+    m_busy = false;
+}
+
+void ScriptRunner::runCurrentStep() {
+    if (m_index >= m_steps.size()) {
+        m_timer.stop();
+        emit finished(0);
+        return;
+    }
+    const Step& step = m_steps[m_index];
+    if (!m_stepStarted) {
+        m_stepStarted = true;
+        m_stepDeadline = nowMs() + m_defaultTimeoutMs;
+        emit message(QString("script: %1").arg(step.raw));
+    }
+    if (!m_timer.isActive())
+        return;
+    const Status status = verbs()[step.verb].run(*this, step);
+    if (status == Status::Done) {
+        ++m_index;
+        m_stepStarted = false;
+    } else if (status == Status::Pending && step.verb != "wait" && nowMs() > m_stepDeadline) {
+        fail(step, QString("timed out after %1 ms").arg(m_defaultTimeoutMs));
+    }
+}
+
+void ScriptRunner::fail(const Step& step, const QString& why) {
+    m_timer.stop();
+    emit message(QString("script: line %1: %2 failed: %3").arg(step.line).arg(step.raw, why));
+    emit finished(1);
+}
+
+QWidget* ScriptRunner::findWidget(const QString& name) {
+    QWidget* hidden = nullptr;
+    for (QWidget* w : QApplication::allWidgets()) {
+        if (w->objectName() != name)
+            continue;
+        if (w->isVisible())
+            return w;
+        if (hidden == nullptr)
+            hidden = w;
+    }
+    return hidden;
+}
+
+QString ScriptRunner::widgetText(const QWidget* w) {
+    if (auto* l = qobject_cast<const QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w))
+        return b->text();
+    if (auto* e = qobject_cast<const QLineEdit*>(w))
+        return e->text();
+    if (auto* c = qobject_cast<const QComboBox*>(w))
+        return c->currentText();
+    if (auto* s = qobject_cast<const QAbstractSlider*>(w))
+        return QString::number(s->value());
+    return w->windowTitle();
+}
+
+ScriptRunner::Status ScriptRunner::doSelect(const Step& s) {
+    auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+    if (combo == nullptr)
+        return Status::Pending;
+    const QString& what = s.args[1];
+    int index = -1;
+    if (what.startsWith('#')) {
+        index = what.mid(1).toInt();
+        if (index >= combo->count())
+            index = -1;
+    } else {
+        index = combo->findText(what);
+    }
+    if (index < 0)
+        return Status::Pending;  // the catalogue may still be arriving
+    combo->setCurrentIndex(index);
+    return Status::Done;
+}
+
+ScriptRunner::Status ScriptRunner::doClick(const Step& s) {
+    auto* button = qobject_cast<QAbstractButton*>(findWidget(s.args[0]));
+    if (button == nullptr || !button->isEnabled())
+        return Status::Pending;
+    // Queued, so a modal dialog the click opens runs its loop outside this action.
+    QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+    return Status::Done;
+}
+
+ScriptRunner::Status ScriptRunner::doSlider(const Step& s) {
+    auto* slider = qobject_cast<QAbstractSlider*>(findWidget(s.args[0]));
+    if (slider == nullptr)
+        return Status::Pending;
+    slider->setSliderDown(true);
+    slider->setValue(s.args[1].toInt());
+    slider->setSliderDown(false);  // emits sliderReleased, as a drag ends
+    return Status::Done;
+}
+
+ScriptRunner::Status ScriptRunner::doWaitText(const QString& object, const QString& text) {
+    QWidget* w = findWidget(object);
+    return w != nullptr && widgetText(w).contains(text) ? Status::Done : Status::Pending;
+}
+
+ScriptRunner::Status ScriptRunner::doDialog(const Step& s) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && qobject_cast<QDialog*>(w) != nullptr)
+                modal = w;
+    }
+    if (modal == nullptr || !dialogText(modal).contains(s.args[0]))
+        return Status::Pending;
+    closeDialog(modal);
+    return Status::Done;
+}
+
+ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
+    QString path = s.args[0];
+    if (QDir::isRelativePath(path) && !m_outputDir.isEmpty())
+        path = m_outputDir + "/" + path;
+    if (m_window == nullptr || !m_window->grab().save(path, "PNG")) {
+        fail(s, "cannot write " + path);
+        return Status::Failed;
+    }
+    emit message("screenshot: " + path);
+    return Status::Done;
+}

@@ -1,0 +1,92 @@
+#pragma once
+// A scripted operator: one action per line, each addressing widgets by object name. Actions run
+// one after another from the event loop; waits poll without blocking it.
+//
+//   # comment                          blank lines and comments are skipped
+//   timeout <ms>                       default limit of the wait actions that follow (15000)
+//   select <object> <text>|#<index>    choose a combo item (waits until it exists)
+//   date <object> <yyyy-MM-dd>         set a date edit
+//   time <object> <HH:mm:ss>           set a time edit
+//   type <object> <text>               set a line edit's text
+//   click <object>                     click a button (waits until it is enabled)
+//   slider <object> <value>            drag a slider to the value and release it
+//   wait <ms>                          let the event loop run
+//   wait-text <object> <text>          until the widget's text contains text
+//   wait-status <text>                 wait-text on labelStatus
+//   wait-count <object> <n>            until a combo box holds at least n items
+//   expect-text <object> <text>        the widget's text contains text, now
+//   dialog <text>                      until a modal dialog showing text is open; then close it
+//   screenshot <file>                  PNG of the main window (relative to the output folder)
+//   exec <command>                     run a shell command and wait for it
+//   echo <text>                        print a line
+//   quit [code]                        end the session with the code (default 0)
+// ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+#include <functional>
+
+class QWidget;
+
+class ScriptRunner : public QObject {
+    Q_OBJECT
+public:
+    struct Step {
+        int line = 0;
+        QString verb;
+        QStringList args;  // words; the last argument of text actions keeps its blanks
+        QString raw;
+    };
+    enum class Status { Done, Pending, Failed };
+
+    explicit ScriptRunner(QWidget* window, QObject* parent = nullptr);
+
+    // Parses the script; false with errorText() on an unknown action or missing argument.
+    bool load(const QString& text);
+    void start();
+    void setOutputDir(const QString& dir) { m_outputDir = dir; }
+    const QVector<Step>& steps() const { return m_steps; }
+    QString errorText() const { return m_error; }
+
+    // Finds a widget by object name anywhere in the application, visible ones first.
+    static QWidget* findWidget(const QString& name);
+    // The text a person reads on a widget: label, button, line edit, combo current item.
+    static QString widgetText(const QWidget* w);
+
+signals:
+    void finished(int exitCode);
+    void message(const QString& text);
+
+private:
+    using Action = std::function<Status(ScriptRunner&, const Step&)>;
+    struct Verb {
+        int minArgs;
+        bool restIsText;  // the arguments after minArgs-1 words form one text
+        Action run;
+    };
+    static const QMap<QString, Verb>& verbs();
+
+    void tick();
+    void runCurrentStep();
+    void fail(const Step& step, const QString& why);
+
+    Status doSelect(const Step& s);
+    Status doClick(const Step& s);
+    Status doSlider(const Step& s);
+    Status doWaitText(const QString& object, const QString& text);
+    Status doDialog(const Step& s);
+    Status doScreenshot(const Step& s);
+
+    QWidget* m_window;
+    QVector<Step> m_steps;
+    int m_index = 0;
+    int m_defaultTimeoutMs = 15000;
+    qint64 m_stepDeadline = 0;
+    qint64 m_waitUntil = 0;
+    bool m_stepStarted = false;
+    bool m_busy = false;
+    QString m_outputDir;
+    QString m_error;
+    QTimer m_timer;
+};
