@@ -1,0 +1,55 @@
+// The platform's cameras (read from a UTF-8 CSV file) and the MANSCDP catalogue bodies that
+// carry them, encoded in GB18030 as the console's peers do.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace gbplat {
+
+struct Camera {
+    std::string code;  // 20 digits
+    std::string name;  // UTF-8
+    bool online = true;
+    int train = 0;
+    int car = 0;
+    int type = 0;
+};
+
+// Reads "code,name,online,train,car,type" rows after a header line. Rows that are malformed
+// (wrong field count, a code that is not 20 digits, a duplicate code) are skipped and reported
+// in `problems`, one text per row.
+std::vector<Camera> parseCameraCsv(const std::string& text, std::vector<std::string>* problems);
+bool loadCameraFile(const std::string& path, std::vector<Camera>& cameras,
+                    std::vector<std::string>* problems);
+
+// UTF-8 to GB18030 through iconv; nothing when the input is not valid UTF-8.
+bool utf8ToGb18030(const std::string& utf8, std::string& out);
+std::string xmlEscape(const std::string& text);
+
+struct CatalogPage {
+    size_t first = 0;  // index of the first camera in this page
+    size_t count = 0;
+};
+
+// Pages of at most pageSize items covering all cameras in order (none for no cameras).
+std::vector<CatalogPage> catalogPages(size_t cameraCount, size_t pageSize);
+
+struct CatalogBodyInput {
+    std::string root;  // "Response" or "Notify"
+    std::string sn;
+    std::string deviceId;  // the platform's code
+    std::string xmlEncoding = "GB2312";
+    size_t sumNum = 0;
+};
+
+// The whole body in GB18030 bytes.
+std::string buildCatalogBody(const CatalogBodyInput& in, const std::vector<Camera>& cameras,
+                             CatalogPage page);
+
+// Text of the first element with this name in a flat MANSCDP body; empty when absent.
+std::string xmlElementText(const std::string& body, const std::string& name);
+// Name of the document element, or empty.
+std::string xmlRootName(const std::string& body);
+
+}  // namespace gbplat
