@@ -41,13 +41,17 @@ MyConsoleLabel::MyConsoleLabel(QWidget* parent) : QLabel(parent) {
     qRegisterMetaType<ConsoleOrient>("ConsoleOrient");
 }
 
-void MyConsoleLabel::setCentre(const QPointF& centre) { m_centre = centre; }
+void MyConsoleLabel::setCentre(const QPointF& centre) {
+    m_centre = centre;
+}
 
 void MyConsoleLabel::setBounds(const double (&bounds)[kBoundCount]) {
     std::copy(std::begin(bounds), std::end(bounds), m_bounds.begin());
 }
 
-void MyConsoleLabel::setBounds(const Bounds& bounds) { m_bounds = bounds; }
+void MyConsoleLabel::setBounds(const Bounds& bounds) {
+    m_bounds = bounds;
+}
 
 double MyConsoleLabel::angleOf(const QPointF& centre, const QPointF& p) {
     const double d = distance(centre, p);
@@ -95,9 +99,13 @@ ConsoleOrient MyConsoleLabel::orientAt(const QPointF& p) const {
     return ConsoleNone;
 }
 
-void MyConsoleLabel::mousePressEvent(QMouseEvent* event) { report(event, 1); }
+void MyConsoleLabel::mousePressEvent(QMouseEvent* event) {
+    report(event, 1);
+}
 
-void MyConsoleLabel::mouseReleaseEvent(QMouseEvent* event) { report(event, 0); }
+void MyConsoleLabel::mouseReleaseEvent(QMouseEvent* event) {
+    report(event, 0);
+}
 
 void MyConsoleLabel::report(QMouseEvent* event, int pressed) {
     if (event->buttons() & Qt::RightButton) {

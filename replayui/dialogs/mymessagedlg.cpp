@@ -71,7 +71,9 @@ int CMyMessageDlg::showQuestion() {
     return exec();
 }
 
-bool CMyMessageDlg::mouseGuardActive() const { return m_mouseGuard != nullptr; }
+bool CMyMessageDlg::mouseGuardActive() const {
+    return m_mouseGuard != nullptr;
+}
 
 void CMyMessageDlg::on_btnYes_clicked() {
     emit btnClickedSignal(1);
@@ -116,8 +118,7 @@ void CMyMessageDlg::closeEvent(QCloseEvent* event) {
 
 void CMyMessageDlg::connectParentClose(QWidget* parent) {
     // Only a parent that declares the signal offers this way out; others are left alone.
-    if (parent == nullptr ||
-        parent->metaObject()->indexOfSignal("closeMessageDlgSignal()") < 0) {
+    if (parent == nullptr || parent->metaObject()->indexOfSignal("closeMessageDlgSignal()") < 0) {
         return;
     }
     connect(parent, SIGNAL(closeMessageDlgSignal()), this, SLOT(on_closeDlg()));
@@ -127,7 +128,9 @@ void CMyMessageDlg::installMouseGuard() {
     m_mouseGuard = std::make_unique<TopBandMouseFilter>([this] { return m_pointerOverButton; });
 }
 
-void CMyMessageDlg::removeMouseGuard() { m_mouseGuard.reset(); }
+void CMyMessageDlg::removeMouseGuard() {
+    m_mouseGuard.reset();
+}
 
 bool CMyMessageDlg::insideVisibleButton(const QPoint& pos) const {
     // btnYes is checked as it is; btnNo only counts while shown.

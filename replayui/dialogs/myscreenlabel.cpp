@@ -20,11 +20,15 @@ QString fromLocal8(const char* text, std::size_t capacity) {
 }
 
 // An unset index (-1) names the label as the first screen or window.
-int displayNumber(int index) { return (index < 0 ? 0 : index) + 1; }
+int displayNumber(int index) {
+    return (index < 0 ? 0 : index) + 1;
+}
 
 }  // namespace
 
-MyScreenLabel::MyScreenLabel(QWidget* parent) : QLabel(parent) { setUp(); }
+MyScreenLabel::MyScreenLabel(QWidget* parent) : QLabel(parent) {
+    setUp();
+}
 
 MyScreenLabel::MyScreenLabel(int screenIndex, int windowIndex, QWidget* parent)
     : QLabel(parent), m_screenIndex(screenIndex), m_windowIndex(windowIndex) {
@@ -45,7 +49,9 @@ void MyScreenLabel::setPosition(int screenIndex, int windowIndex) {
     m_windowIndex = windowIndex;
 }
 
-void MyScreenLabel::setDefaultText(const QString& text) { m_defaultText = text; }
+void MyScreenLabel::setDefaultText(const QString& text) {
+    m_defaultText = text;
+}
 
 void MyScreenLabel::setCamera(int cameraNumber, const QString& cameraCode) {
     m_cameraNumber = cameraNumber;
@@ -58,7 +64,9 @@ void MyScreenLabel::setCameraEntry(const ScreenCamera& entry) {
     refreshText();
 }
 
-void MyScreenLabel::cameraEntry(ScreenCamera& out) const { out = m_cameraEntry; }
+void MyScreenLabel::cameraEntry(ScreenCamera& out) const {
+    out = m_cameraEntry;
+}
 
 void MyScreenLabel::clearCamera() {
     m_cameraNumber = -1;
@@ -77,8 +85,7 @@ void MyScreenLabel::unselect() {
 }
 
 void MyScreenLabel::refreshText() {
-    const QString name =
-        fromLocal8(m_cameraEntry.cameraName, sizeof(m_cameraEntry.cameraName));
+    const QString name = fromLocal8(m_cameraEntry.cameraName, sizeof(m_cameraEntry.cameraName));
     if (!m_cameraCode.isEmpty() && !name.isEmpty()) {
         setText(QStringLiteral("%1\n%2").arg(m_cameraCode, name));
     } else {

@@ -39,7 +39,9 @@ bool PassWord::matchesPassword(const QString& text) {
     return text.trimmed().compare(QLatin1String(kPassword), Qt::CaseInsensitive) == 0;
 }
 
-bool PassWord::mouseGuardActive() const { return m_mouseGuard != nullptr; }
+bool PassWord::mouseGuardActive() const {
+    return m_mouseGuard != nullptr;
+}
 
 void PassWord::on_btnSave_clicked() {
     if (!matchesPassword(ui->lineEdit->text())) {
@@ -75,4 +77,6 @@ void PassWord::showWrongPassword() {
     box.exec();
 }
 
-void PassWord::removeMouseGuard() { m_mouseGuard.reset(); }
+void PassWord::removeMouseGuard() {
+    m_mouseGuard.reset();
+}

@@ -27,7 +27,9 @@ bool isButtonEvent(QEvent::Type type) {
     return false;
 }
 
-bool inTopBand(int globalY) { return globalY < TopBandMouseFilter::kBandHeight; }
+bool inTopBand(int globalY) {
+    return globalY < TopBandMouseFilter::kBandHeight;
+}
 
 }  // namespace
 

@@ -14,8 +14,7 @@ struct BoxLook {
 
 const BoxLook kWarningLook{QMessageBox::Warning, "警告", QMessageBox::Ok};
 const BoxLook kInformationLook{QMessageBox::Information, "提 示", QMessageBox::Ok};
-const BoxLook kConfirmLook{QMessageBox::Information, "提示",
-                           QMessageBox::Ok | QMessageBox::Cancel};
+const BoxLook kConfirmLook{QMessageBox::Information, "提示", QMessageBox::Ok | QMessageBox::Cancel};
 
 struct ButtonText {
     QMessageBox::StandardButton button;
@@ -49,16 +48,22 @@ ZelQWarningBox::ZelQWarningBox(QWidget* parent) : QMessageBox(parent) {
     applyLook(this, kWarningLook);
 }
 
-void ZelQWarningBox::setMessageText(const QString& text) { setText(messageSpan(text)); }
+void ZelQWarningBox::setMessageText(const QString& text) {
+    setText(messageSpan(text));
+}
 
 ZelQInformationBox::ZelQInformationBox(QWidget* parent) : QMessageBox(parent) {
     applyLook(this, kInformationLook);
 }
 
-void ZelQInformationBox::setMessageText(const QString& text) { setText(messageSpan(text)); }
+void ZelQInformationBox::setMessageText(const QString& text) {
+    setText(messageSpan(text));
+}
 
 ZelQConfirmBox::ZelQConfirmBox(QWidget* parent) : QMessageBox(parent) {
     applyLook(this, kConfirmLook);
 }
 
-void ZelQConfirmBox::setMessageText(const QString& text) { setText(messageSpan(text)); }
+void ZelQConfirmBox::setMessageText(const QString& text) {
+    setText(messageSpan(text));
+}
