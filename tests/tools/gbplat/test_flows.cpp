@@ -1,0 +1,712 @@
+// gbplat driven in-process by a console written as literal datagrams, on a fake clock: the
+// answers it sends, where it sends them, and what a faulty client runs into.
+#include "Digest.h"
+#include "Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <set>
+
+using namespace gbplat;
+
+namespace {
+
+const int64_t kNoon = 20000LL * 86400 + 12 * 3600;  // "now" on the platform's wall clock
+const Endpoint kConsole{"127.0.0.1", 5060};
+const char* kNonce = "0123456789abcdef0123456789abcdef";
+const char* kUser = "34020000001320000001";
+const char* kCamera = "00399001010010000001";
+
+class FakeClock : public PlatformClock {
+public:
+    int64_t ms = 1000;
+    int64_t steadyMs() override { return ms; }
+    int64_t epochSeconds() override { return kNoon; }
+};
+
+struct Sent {
+    Endpoint to;
+    std::string text;
+};
+
+// The test's own reading of a datagram: nothing of gbplat's parser is used.
+std::string startLine(const std::string& t) {
+    return t.substr(0, t.find("\r\n"));
+}
+
+std::vector<std::string> fields(const std::string& t, const std::string& name) {
+    std::vector<std::string> out;
+    size_t end = t.find("\r\n\r\n");
+    size_t pos = t.find("\r\n") + 2;
+    while (pos < end) {
+        size_t eol = t.find("\r\n", pos);
+        std::string line = t.substr(pos, eol - pos);
+        if (line.compare(0, name.size() + 2, name + ": ") == 0)
+            out.push_back(line.substr(name.size() + 2));
+        pos = eol + 2;
+    }
+    return out;
+}
+
+std::string field(const std::string& t, const std::string& name) {
+    auto f = fields(t, name);
+    return f.empty() ? std::string() : f[0];
+}
+
+std::string bodyOf(const std::string& t) {
+    return t.substr(t.find("\r\n\r\n") + 4);
+}
+
+std::string tagOf(const std::string& value) {
+    size_t p = value.find(";tag=");
+    return p == std::string::npos ? std::string()
+                                  : value.substr(p + 5, value.find(';', p + 5) - p - 5);
+}
+
+int count(const std::string& hay, const std::string& needle) {
+    int n = 0;
+    for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1))
+        ++n;
+    return n;
+}
+
+std::string xmlText(const std::string& body, const std::string& name) {
+    size_t b = body.find("<" + name + ">");
+    if (b == std::string::npos)
+        return std::string();
+    b += name.size() + 2;
+    return body.substr(b, body.find("</" + name + ">", b) - b);
+}
+
+// The console's 200 OK to a request of the platform: every Via, From, To (+ our tag), Call-ID
+// and CSeq echoed.
+std::string okFor(const std::string& req, const std::string& ourTag = "cli0000001") {
+    std::string out = "SIP/2.0 200 OK\r\n";
+    for (auto& v : fields(req, "Via"))
+        out += "Via: " + v + "\r\n";
+    std::string to = field(req, "To");
+    if (tagOf(to).empty())
+        to += ";tag=" + ourTag;
+    out += "From: " + field(req, "From") + "\r\nTo: " + to +
+           "\r\nCall-ID: " + field(req, "Call-ID") + "\r\nCSeq: " + field(req, "CSeq") +
+           "\r\nContent-Length: 0\r\n\r\n";
+    return out;
+}
+
+std::string withBody(std::string headers, const std::string& body) {
+    return headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string registerText(int cseq, const std::string& auth = std::string()) {
+    return "REGISTER SIP:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+           "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-000000004" +
+           std::to_string(cseq) +
+           "\r\n"
+           "From: <sip:34020000001320000001@127.0.0.1:5060>;tag=000000004" +
+           std::to_string(cseq) +
+           "\r\n"
+           "To: <sip:34020000001320000001@127.0.0.1:5060>\r\n"
+           "Call-ID: Vekta9-000000004" +
+           std::to_string(cseq) +
+           "-0000000007\r\n"
+           "CSeq: " +
+           std::to_string(cseq) +
+           " REGISTER\r\n"
+           "Contact: <sip:34020000001320000001@127.0.0.1:5060>\r\n" +
+           (auth.empty() ? "" : "Authorization: " + auth + "\r\n") +
+           "User-Agent: TAVI\r\nMax-Forwards: 70\r\nExpires: 3600\r\nContent-Length: 0\r\n\r\n";
+}
+
+std::string consoleAuth(const std::string& response, const std::string& nonce = kNonce) {
+    return "Digest "
+           "username=\"34020000001320000001\",uri=\"sip:01552403048401000001@127.0.0.1:5061\","
+           "algorithm=MD5,realm=\"3402000000\",nonce=\"" +
+           nonce + "\",response=\"" + response + "\"";
+}
+
+std::string manscdp(const std::string& method, const std::string& branch, const std::string& body,
+                    const std::string& callId = "m1@127.0.0.1", int cseq = 20) {
+    return withBody(
+        "MESSAGE sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=" +
+            branch +
+            "\r\n"
+            "From: <sip:34020000001320000001@127.0.0.1>;tag=" +
+            branch.substr(8) +
+            "\r\n"
+            "To: <sip:01552403048401000001@127.0.0.1>\r\n"
+            "Call-ID: " +
+            callId +
+            "\r\n"
+            "CSeq: " +
+            std::to_string(cseq) + " " + method +
+            "\r\n"
+            "Max-Forwards: 70\r\nContent-Type: application/MANSCDP+xml\r\n",
+        body);
+}
+
+const std::string kKeepalive =
+    "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>Keepalive</CmdType>\r\n"
+    "<DeviceID>34020000001320000001</DeviceID>\r\n<Status>OK</Status>\r\n</Notify>\r\n";
+const std::string kCatalogQuery =
+    "<?xml version=\"1.0\"?>\r\n<Query>\r\n<CmdType>Catalog</CmdType>\r\n<SN>17</SN>\r\n"
+    "<DeviceID>01552403048401000001</DeviceID>\r\n</Query>\r\n";
+
+std::string inviteText(int64_t start, int64_t end, const std::string& camera = kCamera,
+                       const std::string& session = "Playback") {
+    std::string sdp =
+        "v=0\r\no=01552403048401000001 0 0 IN IP4 127.0.0.1\r\ns=" + session + "\r\nu=" + camera +
+        ":3\r\nc=IN IP4 127.0.0.1\r\nt=" + std::to_string(start) + " " + std::to_string(end) +
+        "\r\nm=video 5060 RTP/AVP 96 98 97\r\na=recvonly\r\na=rtpmap:96 PS/90000\r\n\r\n";
+    return withBody(
+        "INVITE sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-0000000100\r\n"
+        "From: <sip:34020000001320000001@127.0.0.1:5060>;tag=0000000100\r\n"
+        "To: <sip:01552403048401000001@127.0.0.1:5061>\r\n"
+        "Call-ID: Vekta9-0000000100-0000000001\r\n"
+        "Subject: 01552403048401000001:0100000001,34020000001320000001:0100000001\r\n"
+        "CSeq: 1 INVITE\r\n"
+        "Contact: <sip:34020000001320000001@127.0.0.1:5060>\r\n"
+        "Content-Type: Application/SDP\r\nMax-Forwards: 70\r\n",
+        sdp);
+}
+
+// An in-dialog request of the console; the defaults name the dialog opened by inviteText.
+struct InDialog {
+    std::string callId = "Vekta9-0000000100-0000000001";
+    std::string fromTag = "0000000100";
+    std::string toTag;
+    int cseq = 2;
+    int branch = 200;
+};
+
+std::string dialogRequest(const std::string& method, const InDialog& d, const std::string& type,
+                          const std::string& body) {
+    std::string h = method +
+                    " sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+                    "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-" +
+                    std::to_string(d.branch) +
+                    "\r\n"
+                    "From: <sip:34020000001320000001@127.0.0.1:5060>;tag=" +
+                    d.fromTag +
+                    "\r\n"
+                    "To: <sip:01552403048401000001@127.0.0.1:5061>;tag=" +
+                    d.toTag +
+                    "\r\n"
+                    "Call-ID: " +
+                    d.callId +
+                    "\r\n"
+                    "CSeq: " +
+                    std::to_string(d.cseq) + " " + method + "\r\nMax-Forwards: 70\r\n" +
+                    (type.empty() ? "" : "Content-Type: " + type + "\r\n");
+    return withBody(h, body);
+}
+
+std::string infoText(const InDialog& d, const std::string& rtsp) {
+    return dialogRequest("INFO", d, "Application/MANSRTSP", rtsp);
+}
+
+class PlatformFlow : public ::testing::Test {
+protected:
+    FakeClock clock;
+    EventLog log;
+    std::vector<Sent> sent;
+    std::unique_ptr<Platform> plat;
+    std::vector<Camera> cameras;
+
+    void start(PlatformConfig cfg = PlatformConfig()) {
+        cfg.nonce = kNonce;
+        cfg.t1Ms = 500;
+        cfg.recording = RecordingPolicy{30, 3 * 60, 3 * 60 + 10, true, 0};
+        std::vector<std::string> problems;
+        ASSERT_TRUE(loadCameraFile(GBPLAT_DEMO_CAMERAS, cameras, &problems));
+        plat = std::make_unique<Platform>(
+            cfg, cameras, clock,
+            [this](const Endpoint& to, const std::string& b) {
+                sent.push_back({to, b});
+            },
+            log);
+    }
+    std::vector<Sent> in(const std::string& text, const Endpoint& from = kConsole) {
+        plat->onDatagram(text, from);
+        return take();
+    }
+    std::vector<Sent> take() {
+        auto s = std::move(sent);
+        sent.clear();
+        return s;
+    }
+    // Moves the fake clock, firing every timer on its way.
+    std::vector<Sent> advance(int64_t ms) {
+        int64_t target = clock.ms + ms;
+        for (int64_t next = plat->nextDeadline(); next >= 0 && next <= target;
+             next = plat->nextDeadline()) {
+            clock.ms = std::max(clock.ms, next);
+            plat->runTimers();
+        }
+        clock.ms = target;
+        return take();
+    }
+    void registerConsole() {
+        auto r = in(registerText(1));
+        ASSERT_EQ(r.size(), 1u);
+        ASSERT_EQ(startLine(r[0].text), "SIP/2.0 401 Unauthorized");
+        r = in(registerText(2, consoleAuth("9f586f5be903ec43253dd3eb5199ee26")));
+        ASSERT_EQ(r.size(), 1u);
+        ASSERT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    }
+    // INVITE for two hours up to now, answered 100 and 200; returns the platform's To tag.
+    std::string openPlayback() {
+        auto r = in(inviteText(kNoon - 7200, kNoon));
+        EXPECT_EQ(r.size(), 2u);
+        if (r.size() != 2)
+            return std::string();
+        EXPECT_EQ(startLine(r[0].text), "SIP/2.0 100 Trying");
+        EXPECT_EQ(startLine(r[1].text), "SIP/2.0 200 OK");
+        return tagOf(field(r[1].text, "To"));
+    }
+    InDialog dialog(const std::string& toTag) {
+        InDialog d;
+        d.toTag = toTag;
+        return d;
+    }
+    void ack(const InDialog& d) {
+        InDialog a = d;
+        a.cseq = 1;
+        a.branch = 199;
+        EXPECT_TRUE(in(dialogRequest("ACK", a, "", "")).empty());
+    }
+};
+
+TEST_F(PlatformFlow, RegistrationChallengeVerifyAndRefusal) {
+    start();
+    auto r = in(registerText(1));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].to, kConsole);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 401 Unauthorized");
+    EXPECT_EQ(
+        field(r[0].text, "WWW-Authenticate"),
+        "Digest realm=\"3402000000\", nonce=\"0123456789abcdef0123456789abcdef\", algorithm=MD5");
+    EXPECT_EQ(field(r[0].text, "Via"),
+              "SIP/2.0/UDP 127.0.0.1:5060;rport=5060;branch=z9hG4bK-0000000041;received=127.0.0.1");
+    EXPECT_EQ(field(r[0].text, "Call-ID"), "Vekta9-0000000041-0000000007");
+
+    r = in(registerText(2, consoleAuth("6f24e53fa6df939e82225df523146de2")));  // wrong password
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 403 Forbidden");
+    EXPECT_FALSE(plat->isRegistered(kUser));
+
+    r = in(registerText(3, consoleAuth("9f586f5be903ec43253dd3eb5199ee26", "oldnonce")));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 401 Unauthorized");
+    EXPECT_NE(field(r[0].text, "WWW-Authenticate").find("stale=TRUE"), std::string::npos);
+
+    r = in(registerText(4, consoleAuth("9f586f5be903ec43253dd3eb5199ee26")));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    EXPECT_EQ(field(r[0].text, "Expires"), "3600");
+    EXPECT_EQ(field(r[0].text, "Contact"),
+              "<sip:34020000001320000001@127.0.0.1:5060>;expires=3600");
+    EXPECT_EQ(field(r[0].text, "Date").size(), 23u);
+    EXPECT_FALSE(tagOf(field(r[0].text, "To")).empty());
+    EXPECT_TRUE(plat->isRegistered(kUser));
+}
+
+TEST_F(PlatformFlow, CompactChallengeAndResponsesFollowTheVia) {
+    PlatformConfig cfg;
+    cfg.challengeStyle = ChallengeStyle::Compact;
+    start(cfg);
+    // Without rport the answer goes to the sent-by port, at the source address.
+    std::string text = registerText(1);
+    text.replace(text.find(";rport"), 6, "");
+    text.replace(text.find("127.0.0.1:5060;branch"), 14, "10.1.1.1:5070");
+    auto r = in(text);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].to, (Endpoint{"127.0.0.1", 5070}));
+    EXPECT_EQ(field(r[0].text, "WWW-Authenticate"),
+              "Digest realm=\"3402000000\",qop=\"auth\",nonce=\"0123456789abcdef0123456789abcdef\","
+              "algorithm=MD5");
+    EXPECT_NE(field(r[0].text, "Via").find(";received=127.0.0.1"), std::string::npos);
+    // The console answers without qop (RFC 2069 form); that is still accepted.
+    r = in(registerText(2, consoleAuth("9f586f5be903ec43253dd3eb5199ee26")));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+}
+
+TEST_F(PlatformFlow, MalformedRequestsAreRefusedOrDropped) {
+    start();
+    std::string noTag = registerText(1);
+    noTag.replace(noTag.find(";tag=0000000041"), 15, "");
+    auto r = in(noTag);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 400 Bad Request");
+    std::string wrongMethod = registerText(7);
+    wrongMethod.replace(wrongMethod.find("7 REGISTER"), 10, "7 INVITE");
+    EXPECT_EQ(startLine(in(wrongMethod).at(0).text), "SIP/2.0 400 Bad Request");
+    EXPECT_TRUE(in("REGISTER sip:x SIP/2.0\r\nContent-Length: 50\r\n\r\nshort").empty());
+    EXPECT_TRUE(in("garbage\r\n\r\n").empty());
+    EXPECT_TRUE(in("\r\n\r\n").empty());
+    std::string other = registerText(8);
+    other.replace(other.find("SIP:0155"), 8, "SIP:9999");
+    EXPECT_EQ(startLine(in(other).at(0).text), "SIP/2.0 404 Not Found");
+}
+
+TEST_F(PlatformFlow, KeepaliveNeedsRegistration) {
+    start();
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000300", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 401 Unauthorized");
+    registerConsole();
+    r = in(manscdp("MESSAGE", "z9hG4bK-0000000301", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    // A retransmission gets the same answer again, not a second handling.
+    r = in(manscdp("MESSAGE", "z9hG4bK-0000000301", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    std::string plain = manscdp("MESSAGE", "z9hG4bK-0000000302", kKeepalive);
+    plain.replace(plain.find("application/MANSCDP+xml"), 23, "text/plain");
+    EXPECT_EQ(startLine(in(plain).at(0).text), "SIP/2.0 415 Unsupported Media Type");
+}
+
+TEST_F(PlatformFlow, UnregisteredAnswerCanBeForbidden) {
+    PlatformConfig cfg;
+    cfg.unregisteredStatus = 403;
+    start(cfg);
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000300", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 403 Forbidden");
+}
+
+TEST_F(PlatformFlow, CatalogQueryIsAnsweredInPagesWithSumNum) {
+    start();
+    registerConsole();
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000400", kCatalogQuery));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    size_t items = 0, pages = 0;
+    std::set<std::string> codes, callIds;
+    for (Sent page = r[1];; ++pages) {
+        ASSERT_EQ(startLine(page.text), "MESSAGE sip:34020000001320000001@127.0.0.1:5060 SIP/2.0");
+        EXPECT_EQ(page.to, kConsole);  // the registered Contact
+        std::string body = bodyOf(page.text);
+        EXPECT_EQ(body.rfind("<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<Response>", 0), 0u);
+        EXPECT_EQ(xmlText(body, "SN"), "17");
+        EXPECT_EQ(xmlText(body, "SumNum"), std::to_string(cameras.size()));
+        int n = count(body, "<Item>");
+        EXPECT_LE(n, 4);
+        items += size_t(n);
+        for (size_t p = body.find("<Item>\r\n<DeviceID>"); p != std::string::npos;
+             p = body.find("<Item>\r\n<DeviceID>", p + 1)) {
+            codes.insert(body.substr(p + 18, 20));
+        }
+        callIds.insert(field(page.text, "Call-ID"));
+        auto next = in(okFor(page.text));
+        if (next.empty())
+            break;
+        ASSERT_EQ(next.size(), 1u);
+        page = next[0];
+    }
+    EXPECT_EQ(items, cameras.size());
+    EXPECT_EQ(codes.size(), cameras.size());
+    EXPECT_EQ(callIds.size(), pages + 1);  // each Response is its own request
+    EXPECT_EQ(cameras.size(), 240u);
+    EXPECT_EQ(plat->stats().strayResponses, 0);
+}
+
+TEST_F(PlatformFlow, UnansweredCatalogPageIsRetransmittedThenAbandoned) {
+    start();
+    registerConsole();
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000400", kCatalogQuery));
+    ASSERT_EQ(r.size(), 2u);
+    std::string first = r[1].text;
+    auto later = advance(40'000);
+    EXPECT_GE(later.size(), 5u);
+    for (auto& s : later)
+        EXPECT_EQ(s.text, first);  // retransmissions only, no next page
+    EXPECT_TRUE(advance(60'000).empty());
+}
+
+TEST_F(PlatformFlow, SubscribeGivesNotifyPagesInsideTheSubscription) {
+    start();
+    registerConsole();
+    std::string sub = withBody(
+        "SUBSCRIBE sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-0000000500\r\n"
+        "From: <sip:34020000001320000001@127.0.0.1>;tag=0000000500\r\n"
+        "To: <sip:01552403048401000001@127.0.0.1>\r\n"
+        "Call-ID: 0000000500@127.0.0.1\r\nCSeq: 0000000500 SUBSCRIBE\r\nEvent: presence\r\n"
+        "Max-Forwards: 70\r\nContact: <sip:34020000001320000001@127.0.0.1:5060>\r\n"
+        "Content-Type: application/MANSCDP+xml\r\nExpires: 3600\r\n",
+        kCatalogQuery);
+    auto r = in(sub);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+    std::string ourTag = tagOf(field(r[0].text, "To"));
+    ASSERT_FALSE(ourTag.empty());
+    size_t items = 0;
+    int lastCSeq = 0;
+    for (Sent n = r[1];;) {
+        ASSERT_EQ(startLine(n.text), "NOTIFY sip:34020000001320000001@127.0.0.1:5060 SIP/2.0");
+        EXPECT_EQ(field(n.text, "Call-ID"), "0000000500@127.0.0.1");
+        EXPECT_EQ(tagOf(field(n.text, "From")), ourTag);
+        EXPECT_EQ(tagOf(field(n.text, "To")), "0000000500");
+        EXPECT_EQ(field(n.text, "Event"), "presence");
+        EXPECT_EQ(field(n.text, "Subscription-State").rfind("active;expires=", 0), 0u);
+        int cseq = std::stoi(field(n.text, "CSeq"));
+        EXPECT_GT(cseq, lastCSeq);
+        lastCSeq = cseq;
+        EXPECT_EQ(xmlText(bodyOf(n.text), "CmdType"), "Catalog");
+        EXPECT_EQ(bodyOf(n.text).find("<Notify>"), bodyOf(n.text).find("<Notify>\r\n<CmdType>"));
+        items += size_t(count(bodyOf(n.text), "<Item>"));
+        auto next = in(okFor(n.text));
+        if (next.empty())
+            break;
+        n = next.at(0);
+    }
+    EXPECT_EQ(items, cameras.size());
+}
+
+TEST_F(PlatformFlow, PlaybackAnswerClipsTheSpanAndControlsTheClock) {
+    start();
+    registerConsole();
+    auto r = in(inviteText(kNoon - 7200, kNoon + 3600));
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 100 Trying");
+    ASSERT_EQ(startLine(r[1].text), "SIP/2.0 200 OK");
+    std::string sdp = bodyOf(r[1].text);
+    EXPECT_NE(
+        sdp.find("\r\nt=" + std::to_string(kNoon - 7200) + " " + std::to_string(kNoon) + "\r\n"),
+        std::string::npos);
+    EXPECT_NE(sdp.find("s=Playback\r\n"), std::string::npos);
+    EXPECT_EQ(field(r[1].text, "Contact"), "<sip:01552403048401000001@127.0.0.1:5061>");
+    InDialog d = dialog(tagOf(field(r[1].text, "To")));
+    ack(d);
+    ASSERT_EQ(plat->playbacks().size(), 1u);
+    EXPECT_TRUE(plat->playbacks()[0].playing);
+
+    advance(10'000);
+    EXPECT_DOUBLE_EQ(plat->playbacks()[0].position, double(kNoon - 7200 + 10));
+    auto ok = [&](const std::string& rtsp) {
+        auto a = in(infoText(d, rtsp));
+        ++d.cseq;
+        ++d.branch;
+        return a.size() == 1 && startLine(a[0].text) == "SIP/2.0 200 OK";
+    };
+    EXPECT_TRUE(ok("PAUSE MANSRTSP/1.0\r\nCSeq:1\r\nPauseTime:now\r\n"));
+    advance(30'000);
+    EXPECT_FALSE(plat->playbacks()[0].playing);
+    EXPECT_DOUBLE_EQ(plat->playbacks()[0].position, double(kNoon - 7200 + 10));
+    EXPECT_TRUE(ok("PLAY MANSRTSP/1.0\r\nCSeq:2\r\nRange:npt=now-\r\n"));
+    EXPECT_TRUE(ok("PLAY MANSRTSP/1.0\r\nCSeq:3\r\nScale:2.0\r\n"));
+    advance(5'000);
+    EXPECT_DOUBLE_EQ(plat->playbacks()[0].position, double(kNoon - 7200 + 20));
+    EXPECT_EQ(plat->playbacks()[0].scale, 2.0);
+    EXPECT_TRUE(ok("PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=3600-\r\n"));
+    EXPECT_DOUBLE_EQ(plat->playbacks()[0].position, double(kNoon - 3600));
+    EXPECT_FALSE(ok("PLAY MANSRTSP/1.0\r\nCSeq:3\r\nScale:0\r\n"));
+
+    auto bye = in(dialogRequest("BYE", d, "", ""));
+    ASSERT_EQ(bye.size(), 1u);
+    EXPECT_EQ(startLine(bye[0].text), "SIP/2.0 200 OK");
+    EXPECT_TRUE(plat->playbacks().empty());
+    ++d.cseq;
+    ++d.branch;
+    EXPECT_EQ(startLine(in(infoText(d, "PAUSE MANSRTSP/1.0\r\nCSeq:1\r\n")).at(0).text),
+              "SIP/2.0 481 Call/Transaction Does Not Exist");
+}
+
+TEST_F(PlatformFlow, InDialogRequestsMustMatchTheDialogAndItsOrder) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    const std::string pause = "PAUSE MANSRTSP/1.0\r\nCSeq:1\r\nPauseTime:now\r\n";
+    struct Case {
+        const char* what;
+        InDialog req;
+        const char* status;
+    };
+    InDialog freshCallId = d, otherFromTag = d, otherToTag = d, fixedSix = d;
+    freshCallId.callId = "Vekta9-0000000555-0000000001";
+    freshCallId.branch = 501;
+    otherFromTag.fromTag = "0000000555";
+    otherFromTag.branch = 502;
+    otherToTag.toTag = "nottheplatformstag";
+    otherToTag.branch = 503;
+    fixedSix.cseq = 6;
+    fixedSix.branch = 601;
+    InDialog byeAfterSix = d;
+    byeAfterSix.branch = 602;  // CSeq 2 after 6: out of order
+    for (Case c :
+         {Case{"fresh Call-ID", freshCallId, "SIP/2.0 481 Call/Transaction Does Not Exist"},
+          Case{"other From tag", otherFromTag, "SIP/2.0 481 Call/Transaction Does Not Exist"},
+          Case{"other To tag", otherToTag, "SIP/2.0 481 Call/Transaction Does Not Exist"},
+          Case{"INFO 6", fixedSix, "SIP/2.0 200 OK"},
+          Case{"INFO 2 after 6", byeAfterSix, "SIP/2.0 500 Server Internal Error"}}) {
+        auto r = in(infoText(c.req, pause));
+        ASSERT_EQ(r.size(), 1u) << c.what;
+        EXPECT_EQ(startLine(r[0].text), c.status) << c.what;
+    }
+    byeAfterSix.branch = 603;
+    EXPECT_EQ(startLine(in(dialogRequest("BYE", byeAfterSix, "", "")).at(0).text),
+              "SIP/2.0 500 Server Internal Error");
+    EXPECT_EQ(plat->stats().noDialog, 3);
+    EXPECT_EQ(plat->stats().outOfOrder, 2);
+    EXPECT_EQ(plat->playbacks().size(), 1u);
+}
+
+TEST_F(PlatformFlow, UnmatchedAckLeavesThe200RepeatingUntilTheCallIsEnded) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    InDialog wrong = d;
+    wrong.callId = "Vekta9-0000000777-0000000002";  // the Part's ACK with a fresh Call-ID
+    ack(wrong);
+    auto later = advance(40'000);
+    int repeats = 0, byes = 0;
+    for (auto& s : later) {
+        repeats += startLine(s.text) == "SIP/2.0 200 OK";
+        if (startLine(s.text).rfind("BYE ", 0) == 0) {
+            ++byes;
+            EXPECT_EQ(field(s.text, "Call-ID"), d.callId);
+        }
+    }
+    EXPECT_GE(repeats, 5);
+    EXPECT_GE(byes, 1);
+    EXPECT_TRUE(plat->playbacks().empty());
+}
+
+TEST_F(PlatformFlow, EndOfSpanSendsMediaStatusThenExpectsTheBye) {
+    PlatformConfig cfg;
+    cfg.speedup = 100;
+    start(cfg);
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    EXPECT_TRUE(advance(71'000).empty());  // 7100 s of recording at 100x: not yet
+    auto r = advance(1'000);
+    ASSERT_EQ(r.size(), 1u);
+    const std::string msg = r[0].text;
+    EXPECT_EQ(startLine(msg), "MESSAGE sip:34020000001320000001@127.0.0.1:5060 SIP/2.0");
+    EXPECT_EQ(field(msg, "Call-ID"), d.callId);
+    EXPECT_EQ(tagOf(field(msg, "From")), d.toTag);
+    EXPECT_EQ(tagOf(field(msg, "To")), d.fromTag);
+    std::string body = bodyOf(msg);
+    EXPECT_EQ(xmlText(body, "CmdType"), "MediaStatus");
+    EXPECT_EQ(xmlText(body, "NotifyType"), "121");
+    EXPECT_EQ(xmlText(body, "DeviceID"), kCamera);
+    EXPECT_EQ(plat->stats().mediaStatusSent, 1);
+
+    // The Part's reply (fresh Call-ID and tag, "7 Message") does not answer it.
+    std::string partsOk = okFor(msg);
+    partsOk.replace(partsOk.find(d.callId), d.callId.size(), "Vekta9-0000000888-0000000003");
+    EXPECT_TRUE(in(partsOk).empty());
+    EXPECT_EQ(plat->stats().mismatchedResponses, 1);
+    r = advance(600);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].text, msg);  // retransmitted
+
+    EXPECT_TRUE(in(okFor(msg)).empty());
+    d.cseq = 3;
+    auto bye = in(dialogRequest("BYE", d, "", ""));
+    ASSERT_EQ(bye.size(), 1u);
+    EXPECT_EQ(startLine(bye[0].text), "SIP/2.0 200 OK");
+    EXPECT_TRUE(plat->playbacks().empty());
+    EXPECT_EQ(plat->stats().byeSent, 0);
+}
+
+TEST_F(PlatformFlow, SeekToTheEndAndMissingByeMakeThePlatformHangUp) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    auto r = in(infoText(d, "PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=7200-\r\n"));
+    ASSERT_EQ(r.size(), 1u);
+    r = advance(1);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(xmlText(bodyOf(r[0].text), "CmdType"), "MediaStatus");
+    EXPECT_TRUE(in(okFor(r[0].text)).empty());
+    r = advance(33'000);
+    ASSERT_GE(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "BYE sip:34020000001320000001@127.0.0.1:5060 SIP/2.0");
+    for (auto& s : r)
+        EXPECT_EQ(s.text, r[0].text);  // the BYE and its retransmissions
+    EXPECT_TRUE(plat->playbacks().empty());
+}
+
+TEST_F(PlatformFlow, PlatformByeUsesTheDialog) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    EXPECT_EQ(plat->byeOpenPlaybacks(), 1);
+    auto r = take();
+    ASSERT_EQ(r.size(), 1u);
+    const std::string& bye = r[0].text;
+    EXPECT_EQ(startLine(bye), "BYE sip:34020000001320000001@127.0.0.1:5060 SIP/2.0");
+    EXPECT_EQ(field(bye, "Call-ID"), d.callId);
+    EXPECT_EQ(tagOf(field(bye, "From")), d.toTag);
+    EXPECT_EQ(tagOf(field(bye, "To")), d.fromTag);
+    EXPECT_EQ(field(bye, "CSeq"), "1 BYE");
+    EXPECT_TRUE(in(okFor(bye)).empty());
+    EXPECT_TRUE(advance(40'000).empty());  // answered: no retransmission
+    EXPECT_EQ(startLine(in(infoText(d, "PAUSE MANSRTSP/1.0\r\nCSeq:1\r\n")).at(0).text),
+              "SIP/2.0 481 Call/Transaction Does Not Exist");
+}
+
+TEST_F(PlatformFlow, InviteRefusals) {
+    start();
+    auto r = in(inviteText(kNoon - 7200, kNoon));
+    EXPECT_EQ(startLine(r.at(0).text), "SIP/2.0 401 Unauthorized");  // not registered
+    registerConsole();
+    struct Case {
+        std::string invite;
+        const char* status;
+    } cases[] = {
+        {inviteText(kNoon - 7200, kNoon, "00399001010010009999"), "SIP/2.0 404 Not Found"},
+        {inviteText(kNoon + 60, kNoon + 3600), "SIP/2.0 404 Not Found"},
+        {inviteText(kNoon - 7200, kNoon, kCamera, "Play"), "SIP/2.0 488 Not Acceptable Here"},
+    };
+    int branch = 0;
+    for (auto& c : cases) {
+        std::string text = c.invite;
+        text.replace(text.find("z9hG4bK-0000000100"), 18,
+                     "z9hG4bK-00000009" + std::to_string(10 + branch++));
+        r = in(text);
+        ASSERT_EQ(r.size(), 2u);
+        EXPECT_EQ(startLine(r[1].text), c.status);
+    }
+    EXPECT_TRUE(plat->playbacks().empty());
+}
+
+TEST_F(PlatformFlow, RestartForgetsEverythingAndChallengesTheNextRequest) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    plat->restart();
+    EXPECT_FALSE(plat->isRegistered(kUser));
+    EXPECT_NE(plat->currentNonce(), kNonce);
+    EXPECT_EQ(startLine(in(infoText(d, "PAUSE MANSRTSP/1.0\r\nCSeq:1\r\n")).at(0).text),
+              "SIP/2.0 481 Call/Transaction Does Not Exist");
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000600", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 401 Unauthorized");
+    std::string challenge = field(r[0].text, "WWW-Authenticate");
+    EXPECT_NE(challenge.find(plat->currentNonce()), std::string::npos);
+    // The 15-minute REGISTER with the old nonce is stale now.
+    r = in(registerText(5, consoleAuth("9f586f5be903ec43253dd3eb5199ee26")));
+    EXPECT_NE(field(r.at(0).text, "WWW-Authenticate").find("stale=TRUE"), std::string::npos);
+    std::string nonce = plat->currentNonce();
+    std::string resp = digestResponse(kUser, "3402000000", "482913", "REGISTER",
+                                      "sip:01552403048401000001@127.0.0.1:5061", nonce, "", "", "");
+    r = in(registerText(6, consoleAuth(resp, nonce)));
+    EXPECT_EQ(startLine(r.at(0).text), "SIP/2.0 200 OK");
+    EXPECT_TRUE(plat->isRegistered(kUser));
+    EXPECT_TRUE(advance(60'000).empty());  // nothing of the old session lingers
+}
+
+}  // namespace
