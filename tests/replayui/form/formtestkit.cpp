@@ -40,6 +40,7 @@ void record(Recorder* r, HostCall call) {
     if (r->platform != nullptr) {
         r->platform->drain();
         call.platformPending = r->platform->count();
+        call.platformLast = r->platform->all().isEmpty() ? QByteArray() : r->platform->all().last();
     }
     r->calls.push_back(std::move(call));
 }

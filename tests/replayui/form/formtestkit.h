@@ -89,7 +89,8 @@ struct HostCall {
     std::string function;  // "AddCameraInfo", "ModifyCameraInfo", "ModifyMonitor"
     CameraRow camera{};
     std::vector<MonitorRow> monitors;
-    int platformPending = 0;  // datagrams waiting at the platform when the call came
+    int platformPending = 0;  // datagrams the platform had received when the call came
+    QByteArray platformLast;  // the last of them
 };
 
 struct Recorder {

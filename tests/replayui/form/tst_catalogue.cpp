@@ -1,0 +1,161 @@
+// The catalogue from the platform: camera and monitor write-back to the host, the camera list
+// and its online colours.
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "formtestkit.h"
+#include "mainform.h"
+#include "sipsession.h"
+#include "ui_mainform.h"
+
+using namespace kit;
+
+namespace {
+
+const QByteArray kName("\xc9\xe3\xcf\xf1\xbb\xfa", 6);  // GBK for the word camera
+
+QColor itemColour(QComboBox* box, int i) {
+    return box->itemData(i, Qt::ForegroundRole).value<QBrush>().color();
+}
+
+// Station "列车", train 1, car at carIndex.
+void selectTrainCar(MainForm* form, int carIndex) {
+    Ui::MainForm* ui = form->widgets();
+    ui->cbxStation->setCurrentIndex(0);
+    ui->cbxzone1->setCurrentIndex(0);
+    form->on_cbxzone1_currentIndexChanged(0);
+    ui->cbxzone2->setCurrentIndex(carIndex);
+}
+
+QByteArray sendNotify(ScriptedPlatform& p, const QList<QByteArray>& items, int cseq = 20) {
+    const QByteArray notify = p.request("NOTIFY", "notify-" + QByteArray::number(cseq), cseq,
+                                        catalogueBody("Notify", items));
+    p.send(notify);
+    return notify;
+}
+
+}  // namespace
+
+class TestCatalogue : public QObject {
+    Q_OBJECT
+private slots:
+    void camerasAndMonitorsAreWrittenBack();
+    void answerGoesOutBeforeTheHostWrite();
+    void allCarsListIsNotRebuilt();
+    void messageWithoutCatalogueWritesTheLastOneAgain();
+    void nothingBeforeLogin();
+};
+
+void TestCatalogue::camerasAndMonitorsAreWrittenBack() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    MainForm* form = rig.form();
+    selectTrainCar(form, 1);  // car 1
+    QCOMPARE(form->widgets()->cbxCamera->count(), 1);
+
+    ScriptedPlatform& p = rig.platform();
+    const QByteArray newId = trainCameraId(1, 1, 1, 5);
+    const QByteArray knownId = trainCameraId(1, 1, 1, 1);
+    const QByteArray notify = sendNotify(
+        p, {catalogueItem(newId, kName + "E", "ON"), catalogueItem(knownId, kName + "A", "OFF"),
+            catalogueItem(trainCameraId(0, 0, 21, 7), "dec", "ON", "MON-02"),
+            catalogueItem(trainCameraId(0, 0, 21, 8), "dec", "ON", "MON-01"),
+            catalogueItem(trainCameraId(1, 1, 17, 9), "alarm", "ON")});
+    const QByteArray ok = p.waitFor("SIP/2.0 200 OK");
+    QCOMPARE(header(ok, "CSeq"), QByteArray("20 NOTIFY"));
+    QCOMPARE(header(ok, "Call-ID"), QByteArray("notify-20"));
+    QTRY_COMPARE(rig.host().recorder.count("ModifyMonitor"), 1);
+
+    const Recorder& r = rig.host().recorder;
+    QCOMPARE(r.count("AddCameraInfo"), 1);
+    QCOMPARE(r.count("ModifyCameraInfo"), 1);
+    const HostCall& added = r.calls[0];
+    QCOMPARE(added.function, std::string("AddCameraInfo"));
+    QCOMPARE(QByteArray(added.camera.F6003_CAMERAGB), newId);
+    // Raw GBK bytes reach the host unchanged.
+    QCOMPARE(QByteArray(added.camera.F6003_CAMERANAME), kName + "E");
+    QCOMPARE(QByteArray(added.camera.F6003_IP), QByteArray("10.1.1.9"));
+    QCOMPARE(added.camera.F6003_LINE, 15);
+    QCOMPARE(added.camera.F6003_STATION, 99);
+    QCOMPARE(added.camera.F6001_ZONE1NO, 1);
+    QCOMPARE(added.camera.F6002_ZONE2NO, 1);
+    QCOMPARE(added.camera.F6003_DEVTYPE, 1);
+    QCOMPARE(added.camera.F6003_STATUS, 1);
+    QCOMPARE(r.calls[1].function, std::string("ModifyCameraInfo"));
+    QCOMPARE(r.calls[1].camera.F6003_STATUS, 0);
+
+    const HostCall& monitors = r.calls[2];
+    QCOMPARE(monitors.monitors.size(), size_t(2));
+    QCOMPARE(QByteArray(monitors.monitors[0].F6004_MONITOR), QByteArray("MON-01"));
+    QCOMPARE(QByteArray(monitors.monitors[0].F6004_DECODER), trainCameraId(0, 0, 21, 8));
+    QCOMPARE(QByteArray(monitors.monitors[1].F6004_MONITOR), QByteArray("MON-02"));
+    QCOMPARE(form->monitorMap().size(), 2);
+
+    // The list of car 1 now holds both cameras, coloured by their state.
+    QComboBox* cameras = form->widgets()->cbxCamera;
+    QCOMPARE(cameras->count(), 2);
+    QCOMPARE(cameras->itemData(0).toString(), QString::fromLatin1(knownId));
+    QCOMPARE(cameras->itemText(1), QStringLiteral("摄像机E"));
+    QCOMPARE(itemColour(cameras, 0), QColor(200, 0, 0));
+    QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
+    QCOMPARE(form->currentCameras().size(), 2);
+    QVERIFY(form->cameraMap().contains(QString::fromLatin1(newId)));
+    QVERIFY(!form->cameraMap().contains(QString::fromLatin1(trainCameraId(1, 1, 17, 9))));
+    Q_UNUSED(notify);
+}
+
+void TestCatalogue::answerGoesOutBeforeTheHostWrite() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    rig.platform().forget();
+    sendNotify(rig.platform(), {catalogueItem(trainCameraId(2, 1, 2, 1), "x", "ON")}, 31);
+    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
+    const HostCall& call = rig.host().recorder.calls.front();
+    QVERIFY(call.platformLast.startsWith("SIP/2.0 200 OK"));
+    QCOMPARE(header(call.platformLast, "CSeq"), QByteArray("31 NOTIFY"));
+}
+
+void TestCatalogue::allCarsListIsNotRebuilt() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    MainForm* form = rig.form();
+    selectTrainCar(form, 0);  // 全部
+    QCOMPARE(form->widgets()->cbxzone2->itemText(0), QStringLiteral("全部"));
+    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
+    sendNotify(rig.platform(), {catalogueItem(trainCameraId(1, 2, 1, 6), "new", "ON")});
+    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
+    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
+    // Listed after the next zone change.
+    form->widgets()->cbxzone2->setCurrentIndex(2);
+    form->widgets()->cbxzone2->setCurrentIndex(0);
+    QCOMPARE(form->widgets()->cbxCamera->count(), 3);
+}
+
+void TestCatalogue::messageWithoutCatalogueWritesTheLastOneAgain() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    ScriptedPlatform& p = rig.platform();
+    p.send(p.request(
+        "MESSAGE", "cat-1", 40,
+        catalogueBody("Response", {catalogueItem(trainCameraId(3, 1, 1, 1), "n", "ON")})));
+    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
+    p.send(p.request("MESSAGE", "ka-1", 41,
+                     "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>Keepalive</CmdType>\r\n"
+                     "<DeviceID>01552403048401000001</DeviceID>\r\n</Notify>\r\n"));
+    QTRY_COMPARE(rig.host().recorder.count("ModifyCameraInfo"), 1);
+    QCOMPARE(p.count("SIP/2.0 200 OK"), 2);  // each MESSAGE answered
+}
+
+void TestCatalogue::nothingBeforeLogin() {
+    FormRig rig;
+    ScriptedPlatform& p = rig.platform();
+    QVERIFY(!p.waitFor("REGISTER ").isEmpty());
+    QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
+    sendNotify(p, {catalogueItem(trainCameraId(1, 1, 1, 7), "x", "ON")});
+    QTRY_COMPARE(handled.count(), 1);
+    QVERIFY(rig.host().recorder.calls.empty());
+    QCOMPARE(p.count("SIP/2.0"), 0);
+}
+
+QTEST_MAIN(TestCatalogue)
+#include "tst_catalogue.moc"
