@@ -19,10 +19,11 @@ namespace sqltext {
 struct Quoted {
     std::string text;
 };
-// A fixed text field (or literal) is read at most up to its own size.
+// A fixed text field (or literal) is read as at most N - 1 characters, also when the caller
+// left it without its NUL.
 template <std::size_t N>
 Quoted Arg(const char (&field)[N]) {
-    return Quoted{SqlQuoted(std::string(field, strnlen(field, N)))};
+    return Quoted{SqlQuoted(std::string(field, strnlen(field, N - 1)))};
 }
 inline Quoted Arg(const std::string& text) {
     return Quoted{SqlQuoted(text)};
@@ -70,10 +71,10 @@ void CopyField(char (&field)[N], const char (&source)[M]) {
     std::memcpy(field, source, limit);
     std::memset(field + limit, 0, N - limit);
 }
-// The text of a fixed field, which the caller may have left without its NUL.
+// The text of a fixed field (at most N - 1 characters), also when it lacks its NUL.
 template <std::size_t N>
 std::string FieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
+    return std::string(field, strnlen(field, N - 1));
 }
 
 // A select that is closed when it goes out of scope; on its own connection, or on the one of a

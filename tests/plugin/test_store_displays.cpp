@@ -1,0 +1,258 @@
+// Favourites, display modes, the current display and the six positions' displays.
+#include "Layouts.h"
+#include "PlugInApi.h"
+#include "PlugTestEnv.h"
+#include "SqlText.h"
+
+namespace {
+
+ScreenCamera Screen(const char* station, const char* code) {
+    ScreenCamera s{};
+    CopyText(s.stationName, station);
+    CopyText(s.cameraCode, code);
+    CopyText(s.pointCode, code);
+    return s;
+}
+
+_FavoriteInfo Favorite(const char* code, const char* desc) {
+    _FavoriteInfo f{};
+    CopyText(f.F6007_DESC, desc);
+    f.camera = Screen("Train 1", code);
+    return f;
+}
+
+class DisplayStore : public StoreTest {};
+
+TEST_P(DisplayStore, FavouritesOfOneCameraGetTheirOwnNumbers) {
+    auto plug = MakePlugIn();
+    _FavoriteInfo a = Favorite("CAM1", "door 'left'");
+    _FavoriteInfo b = Favorite("CAM1", "door again");
+    ASSERT_EQ(AddFavorite(&a, plug.get()), 1);
+    ASSERT_EQ(AddFavorite(&b, plug.get()), 1);
+    EXPECT_GT(a.F6007_NO, 0);
+    EXPECT_NE(a.F6007_NO, b.F6007_NO);
+    ASSERT_EQ(plug->m_favorites.size(), 2u);
+    EXPECT_EQ(plug->m_favorites.back().F6007_NO, b.F6007_NO);
+    Rows row = Select(
+        "select F6003_CAMERAGB,F6007_DESC,F0101_PTZPLEVEL from "
+        "NXMODEL.dbo.TB6007_CCTVGBFAV where F6007_NO=" +
+        std::to_string(a.F6007_NO));
+    ASSERT_EQ(row.size(), 1u);
+    EXPECT_EQ(row[0], (std::vector<std::string>{"CAM1", "door 'left'", "3"}));
+}
+
+TEST_P(DisplayStore, UpdateFavouriteNeedsADescriptionAndTouchesOnlyKnownNumbers) {
+    auto plug = MakePlugIn();
+    _FavoriteInfo a = Favorite("CAM1", "before");
+    ASSERT_EQ(AddFavorite(&a, plug.get()), 1);
+    _FavoriteInfo change = a;
+    CopyText(change.F6007_DESC, "");
+    EXPECT_EQ(UpdateFavorite(&change, plug.get()), 0);
+    CopyText(change.F6007_DESC, "after");
+    change.F6007_NO = a.F6007_NO + 100;
+    EXPECT_EQ(UpdateFavorite(&change, plug.get()), 1);
+    EXPECT_EQ(Select("select F6007_DESC from NXMODEL.TB6007_CCTVGBFAV")[0][0], "before");
+    change.F6007_NO = a.F6007_NO;
+    EXPECT_EQ(UpdateFavorite(&change, plug.get()), 1);
+    EXPECT_EQ(Select("select F6007_DESC from NXMODEL.TB6007_CCTVGBFAV")[0][0], "after");
+    EXPECT_STREQ(plug->m_favorites.front().F6007_DESC, "after");
+}
+
+TEST_P(DisplayStore, RemoveFavouriteByPositionChecksTheRange) {
+    auto plug = MakePlugIn();
+    _FavoriteInfo a = Favorite("CAM1", "a");
+    _FavoriteInfo b = Favorite("CAM2", "b");
+    AddFavorite(&a, plug.get());
+    AddFavorite(&b, plug.get());
+    EXPECT_EQ(RemoveFavorite(2, plug.get()), 0);
+    EXPECT_EQ(RemoveFavorite(-1, plug.get()), 0);
+    EXPECT_NE(Log().find("[RemoveFavorite] position 2 outside the 2 favourites"),
+              std::string::npos);
+    EXPECT_EQ(RemoveFavorite(0, plug.get()), 1);
+    Rows left = Select("select F6007_NO from NXMODEL.TB6007_CCTVGBFAV");
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0][0], std::to_string(b.F6007_NO));
+    ASSERT_EQ(plug->m_favorites.size(), 1u);
+}
+
+TEST_P(DisplayStore, DisplayModeStoresNullForEmptyScreensAndWritesBothNumbersBack) {
+    auto plug = MakePlugIn();
+    _DisplayModeInfo mode{};
+    CopyText(mode.F6006_DESC, "Evening 'wall'");
+    mode.layout.F6005_SCREENCOUNT = 4;
+    mode.layout.screens[0] = Screen("Train 1", "CAM1");
+    mode.layout.screens[2] = Screen("Train 3", "CAM3");
+    ASSERT_EQ(AddDisplayMode(&mode, plug.get()), 1);
+    EXPECT_GT(mode.layout.F6005_NO, 0);
+    EXPECT_GT(mode.F6006_NO, 0);
+    Rows layout = Select(
+        "select F6005_SCREENCOUNT,F6005_SCR1STANAME,F6005_SCR1CAMERAGB,"
+        "F6005_SCR2CAMERAGB,F6005_SCR3STANAME,F6005_SCR3CAMERAGB,"
+        "F6005_SCR8CAMERAGB from NXMODEL.dbo.TB6005_CCTVGBMON where F6005_NO=" +
+        std::to_string(mode.layout.F6005_NO));
+    ASSERT_EQ(layout.size(), 1u);
+    EXPECT_EQ(layout[0],
+              (std::vector<std::string>{"4", "Train 1", "CAM1", "", "Train 3", "CAM3", ""}));
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON where F6005_SCR2CAMERAGB is null and "
+                    "F6005_SCR8STANAME is null"),
+              1);
+    Rows modeRow = Select(
+        "select F0101_PTZPLEVEL,F6005_NO,F6006_DESC from "
+        "NXMODEL.TB6006_CCTVMODEINFO where F6006_NO=" +
+        std::to_string(mode.F6006_NO));
+    ASSERT_EQ(modeRow.size(), 1u);
+    EXPECT_EQ(modeRow[0], (std::vector<std::string>{"3", std::to_string(mode.layout.F6005_NO),
+                                                    "Evening 'wall'"}));
+}
+
+TEST_P(DisplayStore, ModifyAndRemoveDisplayMode) {
+    auto plug = MakePlugIn();
+    _DisplayModeInfo mode{};
+    CopyText(mode.F6006_DESC, "one");
+    mode.layout.F6005_SCREENCOUNT = 1;
+    ASSERT_EQ(AddDisplayMode(&mode, plug.get()), 1);
+    CopyText(mode.F6006_DESC, "two");
+    EXPECT_EQ(ModifyDisplayMode(&mode, plug.get()), 1);
+    EXPECT_EQ(Select("select F6006_DESC from NXMODEL.TB6006_CCTVMODEINFO")[0][0], "two");
+    EXPECT_EQ(RemoveDisplayMode(1, plug.get()), 0);
+    EXPECT_EQ(RemoveDisplayMode(0, plug.get()), 1);
+    EXPECT_EQ(Count("NXMODEL.TB6006_CCTVMODEINFO"), 0);
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON"), 0);
+    EXPECT_TRUE(plug->m_displayModes.empty());
+    EXPECT_EQ(ModifyDisplayMode(&mode, plug.get()), 0);  // no mode row left
+}
+
+screenset Window(int count, int index, const char* station, const char* code) {
+    screenset w{};
+    w.screenCount = count;
+    w.windowIndex = index;
+    w.camera = Screen(station, code);
+    return w;
+}
+
+TEST_P(DisplayStore, ScreenUpdatesRefuseBadCountsAndWindowsWithOneLogLine) {
+    auto plug = MakePlugIn();
+    screenset two = Window(2, 0, "S", "C");
+    screenset nine = Window(8, 8, "S", "C");
+    EXPECT_EQ(UpdateScreenInfo(&two, plug.get()), 0);
+    EXPECT_EQ(UpdateScreenInfo(&nine, plug.get()), 0);
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON"), 0);
+    EXPECT_EQ(Count("NXMODEL.TB6008_CCTVCURMON"), 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find("[UpdateScreenInfo] >>> screenNum: 2, screenIndex: 0, stationName:S"),
+              std::string::npos);
+    EXPECT_NE(log.find("[UpdateScreenInfo] >>> screenNum: 8, screenIndex: 8, stationName:S"),
+              std::string::npos);
+}
+
+TEST_P(DisplayStore, FirstScreenUpdateInsertsLayoutAndCurrentMonitorSecondUpdatesThem) {
+    auto plug = MakePlugIn();
+    screenset w0 = Window(4, 0, "Train 1", "CAM1");
+    ASSERT_EQ(UpdateScreenInfo(&w0, plug.get()), 1);
+    const int layoutNo = plug->m_current.layout.F6005_NO;
+    const int curNo = plug->m_current.F6008_NO;
+    EXPECT_GT(layoutNo, 0);
+    Rows cur =
+        Select("select F6008_NO,F6005_NO from NXMODEL.TB6008_CCTVCURMON where F0101_PTZPLEVEL=3");
+    ASSERT_EQ(cur.size(), 1u);
+    EXPECT_EQ(cur[0], (std::vector<std::string>{std::to_string(curNo), std::to_string(layoutNo)}));
+    screenset w1 = Window(4, 1, "Train 2", "CAM2");
+    ASSERT_EQ(UpdateScreenInfo(&w1, plug.get()), 1);
+    EXPECT_EQ(plug->m_current.layout.F6005_NO, layoutNo);
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON"), 1);
+    EXPECT_EQ(
+        Select("select F6005_SCR1CAMERAGB,F6005_SCR2CAMERAGB from NXMODEL.TB6005_CCTVGBMON")[0],
+        (std::vector<std::string>{"CAM1", "CAM2"}));
+}
+
+TEST_P(DisplayStore, CurrentMonitorNumberIsTheLevelsOwnRow) {
+    ASSERT_EQ(Exec("INSERT INTO NXMODEL.TB6008_CCTVCURMON (F0101_PTZPLEVEL,F6005_NO) VALUES (3,1)"),
+              1);
+    ASSERT_EQ(Exec("INSERT INTO NXMODEL.TB6008_CCTVCURMON (F0101_PTZPLEVEL,F6005_NO) VALUES (1,1)"),
+              1);
+    const std::string own =
+        Select("select F6008_NO from NXMODEL.TB6008_CCTVCURMON where F0101_PTZPLEVEL=3")[0][0];
+    auto plug = MakePlugIn();
+    screenset w0 = Window(1, 0, "Train 1", "CAM1");
+    ASSERT_EQ(UpdateScreenInfo(&w0, plug.get()), 1);
+    EXPECT_EQ(std::to_string(plug->m_current.F6008_NO), own);
+    EXPECT_EQ(Count("NXMODEL.TB6008_CCTVCURMON"), 2);
+}
+
+TEST_P(DisplayStore, CurrentDisplayChoosesTheWindowRangeFromTheCurrentScreen) {
+    auto plug = MakePlugIn();
+    DispatcherMonitorInfo d{};
+    d.layout.F6005_SCREENCOUNT = 8;
+    d.curScreenNum = 2;
+    d.layout.screens[1] = Screen("Train 1", "CAM1");
+    ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1);
+    EXPECT_GT(d.F6008_NO, 0);
+    EXPECT_GT(d.layout.F6005_NO, 0);
+    EXPECT_EQ(plug->m_newSelection, 1);
+    d.curScreenNum = 5;
+    ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1);
+    const std::string log = Log();
+    EXPECT_NE(log.find("(8) BEFORE -->>>> switch camera >>> Cur_ScreenNum: 2, screenNum: 8, "
+                       "start: 0, stop: 4"),
+              std::string::npos);
+    EXPECT_NE(log.find("(8) BEFORE -->>>> switch camera >>> Cur_ScreenNum: 5, screenNum: 8, "
+                       "start: 4, stop: 0"),
+              std::string::npos);
+    EXPECT_NE(log.find("All Camera in Screen is empty! Switch SCREEN >>> screenNum: 8"),
+              std::string::npos);
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON"), 1);
+    d.layout.F6005_SCREENCOUNT = 3;
+    EXPECT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 0);
+}
+
+TEST_P(DisplayStore, SingleScreenDisplayRemembersTheSelectedCamera) {
+    auto plug = MakePlugIn();
+    DispatcherMonitorInfo d{};
+    d.layout.F6005_SCREENCOUNT = 1;
+    d.curWindow = 3;
+    d.curMonitor = 2;
+    ASSERT_EQ(UpdateCurDisplayInfo(&d, false, true, plug.get()), 1);
+    EXPECT_EQ(plug->m_curCamera, 3);
+    EXPECT_EQ(plug->m_curMonitor, 2);
+    EXPECT_EQ(plug->m_newSelection, 0);
+    EXPECT_EQ(plug->m_current.curWindow, 0);  // reset
+}
+
+TEST_P(DisplayStore, PositionsReadTheirLevelsLayoutsCappedAtEightScreens) {
+    ASSERT_EQ(Exec("INSERT INTO NXMODEL.TB6003_CAMERAINFO (F6003_CAMERAGB,F6003_CAMERANAME) VALUES "
+                   "('CAM1','Front')"),
+              1);
+    ASSERT_EQ(Exec("INSERT INTO NXMODEL.TB6005_CCTVGBMON (F6005_SCREENCOUNT,F6005_SCR1STANAME,"
+                   "F6005_SCR1CAMERAGB,F6005_SCR6STANAME,F6005_SCR6CAMERAGB) VALUES "
+                   "(12,'Train 1','CAM1','Train 6','GONE')"),
+              1);
+    const std::string layoutNo = Select("select max(F6005_NO) from NXMODEL.TB6005_CCTVGBMON")[0][0];
+    ASSERT_EQ(Exec("INSERT INTO NXMODEL.TB6008_CCTVCURMON (F0101_PTZPLEVEL,F6005_NO) VALUES (2," +
+                   layoutNo + ")"),
+              1);
+    auto plug = MakePlugIn();
+    plug->m_positionTable[2] = 2;  // position 2 is level 2
+    plug->m_positionTable[1] = 7;  // position 1: a level without a row
+    LoadPositionDisplays(*plug);
+    const DispatcherMonitorInfo& p2 = plug->m_positionInfo[1];
+    EXPECT_EQ(std::to_string(p2.layout.F6005_NO), layoutNo);
+    EXPECT_EQ(p2.layout.F6005_SCREENCOUNT, 8);
+    EXPECT_STREQ(p2.layout.screens[0].cameraName, "Front");
+    EXPECT_STREQ(p2.layout.screens[5].stationName, "Train 6");
+    EXPECT_EQ(plug->m_positionInfo[0].layout.F6005_NO, 0);
+    EXPECT_NE(
+        Log().find("[getCameraNameByGB] : failed to find record in TB6003_CAMERAINFO by gb GONE"),
+        std::string::npos);
+}
+
+TEST_P(DisplayStore, UpdateScreenInfoByDevNumberLooksOnlyAtTheCode) {
+    auto plug = MakePlugIn();
+    ScreenCamera s = Screen("S", "");
+    EXPECT_EQ(UpdateScreenInfoByDevNumber(&s, plug.get()), 0);
+    CopyText(s.cameraCode, "CAM");
+    EXPECT_EQ(UpdateScreenInfoByDevNumber(&s, plug.get()), 1);
+}
+
+NX_STORE_BACKENDS(DisplayStore);
+
+}  // namespace
