@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# One end-to-end case: a platform root, the demo platform, the host running a scripted operator.
+#   e2e.sh CASE BIN_DIR SOURCE_DIR
+set -euo pipefail
+case_name=$1
+bin=$2
+src=$3
+here=$(cd "$(dirname "$0")" && pwd)
+
+work=$(mktemp -d /tmp/nx-e2e-$case_name.XXXXXX)
+base=$(( 30000 + ($$ % 2000) * 10 ))
+plat_port=$base
+host_port=$((base + 1))
+plat_pid=""
+finish() {
+  rc=$?
+  [ -n "$plat_pid" ] && kill "$plat_pid" 2>/dev/null && wait "$plat_pid" 2>/dev/null
+  if [ $rc -ne 0 ]; then
+    echo "---- e2e $case_name failed; platform log tail:"
+    tail -n 60 "$work/sip.log" 2>/dev/null || true
+    echo "---- console log tail:"
+    tail -n 30 "$work/nxroot/log/QUORLA/Quorlaui.log" 2>/dev/null || true
+    echo "---- kept in $work"
+  else
+    rm -rf "$work"
+  fi
+  exit $rc
+}
+trap finish EXIT
+
+fail() { echo "e2e $case_name: $*"; exit 1; }
+expect_event() { grep -qE "EVENT .*$1" "$work/sip.log" || fail "platform never logged: $1"; }
+
+make_root() { "$src/scripts/make_nxroot.sh" "$work/nxroot" "$bin" --plat-port "$plat_port" --host-port "$host_port" "$@"; }
+
+start_platform() {
+  "$bin/gbplat" --address 127.0.0.1 --port "$plat_port" --cameras "$src/db/demo/cameras.csv" \
+    --log "$work/sip.log" --quiet "$@" >"$work/gbplat.out" 2>&1 &
+  plat_pid=$!
+  for _ in $(seq 200); do
+    grep -q "gbplat listening" "$work/gbplat.out" && return 0
+    kill -0 "$plat_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  cat "$work/gbplat.out"
+  fail "the demo platform did not start"
+}
+
+run_host() {
+  local script=$1
+  export PLAT_PID=$plat_pid E2E_WORK=$work NX_USER=operator QT_QPA_PLATFORM=offscreen
+  export DEMO_DATE=$(date -d yesterday +%Y-%m-%d)
+  timeout 240 "$bin/hmihost" --nxroot "$work/nxroot" --script "$here/scripts/$script" \
+    --screenshot "$work/start.png" --settle 500 || fail "the scripted session failed ($?)"
+}
+
+sqlite_value() { sqlite3 "$work/nxroot/data/nxmodel.db" "$1"; }
+
+# The catalogue must bring back the cameras of train 10 that the database lost, with their names.
+check_catalogue_in_store() {
+  local query=$1 count name expected
+  count=$($query "select count(*) from TB6003_CAMERAINFO where F6001_ZONE1NO=10")
+  [ "$count" = "24" ] || fail "train 10 has $count cameras in the store after the catalogue, not 24"
+  name=$($query "select F6003_CAMERANAME from TB6003_CAMERAINFO where F6003_CAMERAGB='00399010060040000240'")
+  expected=$(grep '^00399010060040000240,' "$src/db/demo/cameras.csv" | cut -d, -f2)
+  [ "$name" = "$expected" ] || fail "camera name read back as '$name', expected '$expected'"
+  printf '%s' "$name" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "stored name is not UTF-8"
+}
+
+check_full_playback() {
+  expect_event "device 01552400000805100001 registered"
+  expect_event "subscription .* from 01552400000805100001"
+  expect_event "playback .* confirmed: playing"
+  expect_event "PAUSE -> paused"
+  expect_event "PLAY -> playing, scale 2.00"
+  expect_event "PLAY Range seek -> playing, scale 2.00, at 1800.0 s of 3600 s"
+  expect_event "ended by the client"
+  ! grep -qE "EVENT .*(matches no dialog|outside any dialog|not above)" "$work/sip.log" ||
+    fail "an in-dialog request did not match its dialog"
+}
+
+case $case_name in
+  session_sqlite)
+    make_root
+    sqlite_value "delete from TB6003_CAMERAINFO where F6001_ZONE1NO=10"
+    start_platform
+    run_host full_session.txt
+    check_full_playback
+    check_catalogue_in_store sqlite_value
+    ;;
+  session_pg)
+    [ -n "${NX_TEST_PG_CONNINFO:-}" ] || fail "NX_TEST_PG_CONNINFO is not set (scripts/test.sh starts PostgreSQL)"
+    db="nx_e2e_$$"
+    psql "$NX_TEST_PG_CONNINFO" -qc "create database $db" >/dev/null
+    conninfo="$NX_TEST_PG_CONNINFO dbname=$db"
+    pg_value() { psql "$conninfo" -qtAc "$1"; }
+    make_root --pg "$conninfo"
+    pg_value "delete from TB6003_CAMERAINFO where F6001_ZONE1NO=10" >/dev/null
+    start_platform
+    run_host full_session.txt
+    check_full_playback
+    check_catalogue_in_store pg_value
+    psql "$NX_TEST_PG_CONNINFO" -qc "drop database $db" >/dev/null || true
+    ;;
+  end_of_record)
+    make_root
+    start_platform --speedup 30
+    run_host end_of_record.txt
+    expect_event "reached the end of its span: MediaStatus sent"
+    expect_event "MediaStatus answered"
+    expect_event "ended by the client"
+    ;;
+  restart)
+    make_root
+    start_platform --fault-restart-after 4
+    run_host restart.txt
+    expect_event "restart: every registration"
+    [ "$(grep -c 'EVENT device 01552400000805100001 registered' "$work/sip.log")" -ge 2 ] ||
+      fail "the console did not register again after the platform restart"
+    ;;
+  wrong_password)
+    make_root --password 000000
+    start_platform
+    run_host wrong_password.txt
+    ! grep -q "EVENT device 01552400000805100001 registered" "$work/sip.log" ||
+      fail "registered with a wrong password"
+    expect_event "credentials wrong response"
+    ;;
+  platform_bye)
+    make_root
+    start_platform
+    run_host platform_bye.txt
+    expect_event "fault: ending playback"
+    ;;
+  *) fail "unknown case" ;;
+esac
+echo "e2e $case_name: passed"
