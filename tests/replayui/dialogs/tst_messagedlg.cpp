@@ -37,7 +37,6 @@ QList<int> emitted(const QSignalSpy& spy) {
 class TestMessageDlg : public QObject {
     Q_OBJECT
 private slots:
-    void form();
     void showInformationOnlyYes();
     void showQuestionBothButtons();
     void escapeDoesNotClose();
@@ -52,29 +51,6 @@ private slots:
     void topBandSwallowedWhileOpen();
     void leftClickPassesOverBtnYes();
 };
-
-void TestMessageDlg::form() {
-    CMyMessageDlg dlg(std::nullopt, nullptr, QStringLiteral("CCTV"),
-                      QStringLiteral("已到达最顶端！"));
-    QCOMPARE(dlg.objectName(), QStringLiteral("CMyMessageDlg"));
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("CCTV"));
-    QCOMPARE(dlg.minimumSize(), QSize(400, 180));
-    QCOMPARE(dlg.maximumSize(), QSize(400, 180));
-    QCOMPARE(dlg.windowModality(), Qt::ApplicationModal);
-    QVERIFY(!dlg.testAttribute(Qt::WA_QuitOnClose));
-    QVERIFY(!(dlg.windowFlags() & Qt::WindowContextHelpButtonHint));
-    QLabel* content = label(dlg, "labelContent");
-    QCOMPARE(content->text(), QStringLiteral("已到达最顶端！"));
-    QVERIFY(content->wordWrap());
-    QCOMPARE(content->minimumSize(), QSize(250, 80));
-    QCOMPARE(button(dlg, "btnYes")->text(), QStringLiteral("确定"));
-    QCOMPARE(button(dlg, "btnNo")->text(), QStringLiteral("取消"));
-    QCOMPARE(button(dlg, "pushButton")->maximumHeight(), 1);
-    // The form names a picture that is not embedded: the label stays empty until shown.
-    QVERIFY(label(dlg, "labelPic")->pixmap(Qt::ReturnByValue).isNull());
-    QVERIFY(!dlg.pointerOverButton());
-    QVERIFY(dlg.mouseGuardActive());
-}
 
 void TestMessageDlg::showInformationOnlyYes() {
     CMyMessageDlg dlg(std::nullopt, nullptr, QStringLiteral("CCTV"), QStringLiteral("x"));
