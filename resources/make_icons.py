@@ -199,13 +199,19 @@ def arrow(w, h, up):
 
 
 def refresh(w, h):
+    """A ring open at the top right, its end carrying an arrowhead that points along the turn."""
     c = Canvas(w, h)
-    cx, cy, r = w / 2.0, h / 2.0, min(w, h) / 2.0 - 4
-    c.fill(ring(cx, cy, r - 4, r, a_from=110, a_to=60), GREEN)
-    # Arrowhead at the open end (60 degrees), pointing along the turn.
-    a = math.radians(60)
-    ex, ey = cx + (r - 2) * math.cos(a), cy - (r - 2) * math.sin(a)
-    c.fill(polygon([(ex - 7, ey - 3), (ex + 6, ey - 6), (ex + 2, ey + 7)]), GREEN)
+    cx, cy, r = w / 2.0, h / 2.0, min(w, h) / 2.0 - 3
+    end = 50  # degrees; the ring runs counter-clockwise from 110 round to here
+    c.fill(ring(cx, cy, r - 4, r, a_from=110, a_to=end), GREEN)
+    a = math.radians(end)
+    radial = (math.cos(a), -math.sin(a))
+    along = (math.sin(a), math.cos(a))  # counter-clockwise tangent on screen, at the end
+    mid = r - 2
+    ex, ey = cx + mid * radial[0], cy + mid * radial[1]
+    c.fill(polygon([(ex + 6 * radial[0], ey + 6 * radial[1]),
+                    (ex - 6 * radial[0], ey - 6 * radial[1]),
+                    (ex - 7 * along[0], ey - 7 * along[1])]), GREEN)
     return c
 
 
