@@ -26,7 +26,20 @@ public:
 
     bool execute(const std::string& sql, ResultSet* rows, std::string* error) override;
     bool begin(const std::string& lockTable, std::string* error) override;
-    bool broken() const override { return PQstatus(m_conn) != CONNECTION_OK; }
+    // Also notices a session the server has ended meanwhile (restart, terminated backend):
+    // reading what is waiting on the socket turns the status bad; it never blocks.
+    bool broken() const override {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            return true;
+        if (PQtransactionStatus(m_conn) != PQTRANS_IDLE)
+            return false;
+        // The server's farewell message and the end of the stream may need two reads.
+        for (int read = 0; read < 2; ++read) {
+            if (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK)
+                return true;
+        }
+        return false;
+    }
     long long affectedRows() const override { return m_affected; }
 
 private:
