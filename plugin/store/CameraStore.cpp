@@ -52,18 +52,19 @@ extern "C" NX_EXPORT void AddCameraInfo(CameraRow* camera, void* plugIn) {
         self.Log().printTime3("[CameraInfoAdd] no camera record");
         return;
     }
+    const CameraRow& c = *camera;
+    const std::string insert = SqlFormat(
+        kInsertCamera, c.F6003_IP, c.F6003_LINE, c.F6003_STATION, c.F6001_ZONE1NO, c.F6002_ZONE2NO,
+        c.F6003_DEVTYPE, c.F6003_CAMERANAME, c.F6003_CAMERAGB, c.F6003_STATUS, Now());
+    if (SqlExecute(insert) == 1)
+        return;
     // A code already stored (under another line or station) is brought up to date instead of
-    // failing on the unique key.
-    if (CodeIsStored(*camera)) {
-        ExecuteOrLog(self, UpdateStatement(*camera), "[CameraInfoModify] error,cmdbuf:%s ");
+    // failing on the unique key. New codes, the usual case, cost the one insert.
+    if (CodeIsStored(c)) {
+        ExecuteOrLog(self, UpdateStatement(c), "[CameraInfoModify] error,cmdbuf:%s ");
         return;
     }
-    const CameraRow& c = *camera;
-    ExecuteOrLog(self,
-                 SqlFormat(kInsertCamera, c.F6003_IP, c.F6003_LINE, c.F6003_STATION,
-                           c.F6001_ZONE1NO, c.F6002_ZONE2NO, c.F6003_DEVTYPE, c.F6003_CAMERANAME,
-                           c.F6003_CAMERAGB, c.F6003_STATUS, Now()),
-                 "[CameraInfoAdd] error,cmdbuf:%s ");
+    self.Log().printTime3("[CameraInfoAdd] error,cmdbuf:%s ", insert.c_str());
 }
 
 extern "C" NX_EXPORT void ModifyCameraInfo(CameraRow* camera, void* plugIn) {
