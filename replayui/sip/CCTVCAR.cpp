@@ -54,8 +54,9 @@ bool equalsNoCase(const char* a, const char* b) {
     if (a == nullptr || b == nullptr)
         return false;
     for (; *a && *b; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*b)))
+        char x = (*a >= 'A' && *a <= 'Z') ? char(*a + 32) : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? char(*b + 32) : *b;
+        if (x != y)
             return false;
     }
     return *a == *b;
@@ -740,7 +741,7 @@ void CCTVCAR::copyReceivedIds() {
     if (const char* host = incomingHeader("Fromsipip"))
         m_received.Fromsipip.assign(host);
     // Raw values for the replies that echo this request.
-    m_echo.vias = incomingVias();
+    copyIncomingVias(m_echo.vias);
     take(m_echo.from, "From");
     take(m_echo.to, "To");
     m_echo.toHasTag = incomingHeader("Totag") != nullptr;

@@ -40,8 +40,16 @@ constexpr size_t kOutputChunk = 2048;
 constexpr int kNoHeader = -1;       // no header line read yet
 constexpr int kDroppedHeader = -2;  // the last line did not fit the full table
 
-char lower(char c) {
+constexpr char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
+
+// FNV-1a over the lower-case bytes, so names that differ only in case share a hash.
+constexpr uint32_t nameHash(std::string_view name) {
+    uint32_t h = 2166136261u;
+    for (char c : name)
+        h = (h ^ uint8_t(lower(c))) * 16777619u;
+    return h;
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -88,6 +96,20 @@ int findIn(const char* data, int from, int count, std::string_view needle) {
     return at == std::string_view::npos ? -1 : from + int(at);
 }
 
+// Start of the first CR LF CR LF, or -1: one memchr per line rather than per CR.
+int findBlankLine(const char* data, int count) {
+    const char* end = data + count;
+    for (const char* p = data + 1; p + 2 < end;) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p - 2)));
+        if (lf == nullptr)
+            return -1;
+        if (lf[-1] == '\r' && lf[1] == '\r' && lf[2] == '\n')
+            return int(lf - 1 - data);
+        p = lf + 1;
+    }
+    return -1;
+}
+
 int threeDigits(const char* p) {
     return (p[0] - '0') * 100 + (p[1] - '0') * 10 + (p[2] - '0');
 }
@@ -97,10 +119,15 @@ int threeDigits(const char* p) {
 // ---------------------------------------------------------------- header table
 
 int CHTTPHdrs::Table::find(std::string_view name) const {
-    for (size_t i = 0; i < slots.size(); ++i) {
-        const Slot& s = slots[i];
-        if (equalsNoCase(std::string_view(text(s.nameOff), s.nameLen), name))
-            return int(i);
+    return find(name, nameHash(name));
+}
+
+int CHTTPHdrs::Table::find(std::string_view name, uint32_t hash) const {
+    for (uint32_t b = hash & (kBuckets - 1); index[b] >= 0; b = (b + 1) & (kBuckets - 1)) {
+        const Slot& s = slots[size_t(index[b])];
+        if (s.nameHash == hash && s.nameLen == name.size() &&
+            equalsNoCase(std::string_view(text(s.nameOff), s.nameLen), name))
+            return index[b];
     }
     return -1;
 }
@@ -108,11 +135,10 @@ int CHTTPHdrs::Table::find(std::string_view name) const {
 uint32_t CHTTPHdrs::Table::store(std::string_view t) {
     // The text may live in the arena itself: grow first, then copy from its new place.
     const char* base = arena.data();
-    bool inside = t.data() >= base && t.data() < base + arena.size();
-    size_t from = inside ? size_t(t.data() - base) : 0;
-    arena.reserve(arena.size() + t.size() + 1);
     uint32_t off = uint32_t(arena.size());
-    if (inside) {
+    if (t.data() >= base && t.data() < base + arena.size()) {
+        size_t from = size_t(t.data() - base);
+        arena.reserve(arena.size() + t.size() + 1);
         arena.append(arena, from, t.size());
     } else {
         arena.append(t.data(), t.size());
@@ -122,7 +148,8 @@ uint32_t CHTTPHdrs::Table::store(std::string_view t) {
 }
 
 int CHTTPHdrs::Table::set(std::string_view name, std::string_view value, bool replace) {
-    int at = replace ? find(name) : -1;
+    const uint32_t hash = nameHash(name);
+    int at = replace ? find(name, hash) : -1;
     if (at >= 0) {
         uint32_t off = store(value);
         slots[size_t(at)].valueOff = off;
@@ -134,9 +161,24 @@ int CHTTPHdrs::Table::set(std::string_view name, std::string_view value, bool re
     Slot s{};
     s.nameLen = uint32_t(name.size());
     s.valueLen = uint32_t(value.size());
+    s.nameHash = hash;
     s.nameOff = store(name);
     s.valueOff = store(value);
-    slots.push_back(s);
+    append(s);
+    return int(slots.size() - 1);
+}
+
+// A slot whose texts are already in the arena; replaces the value of a name already present.
+int CHTTPHdrs::Table::place(const Slot& slot) {
+    int at = find(std::string_view(text(slot.nameOff), slot.nameLen), slot.nameHash);
+    if (at >= 0) {
+        slots[size_t(at)].valueOff = slot.valueOff;
+        slots[size_t(at)].valueLen = slot.valueLen;
+        return at;
+    }
+    if (slots.size() >= size_t(kMaxSlots))
+        return -1;
+    append(slot);
     return int(slots.size() - 1);
 }
 
@@ -147,7 +189,17 @@ const char* CHTTPHdrs::Table::value(std::string_view name) const {
 
 void CHTTPHdrs::Table::clear() {
     arena.clear();
+    if (!slots.empty())
+        index.fill(-1);
     slots.clear();
+}
+
+void CHTTPHdrs::Table::append(const Slot& slot) {
+    uint32_t b = slot.nameHash & (kBuckets - 1);
+    while (index[b] >= 0)
+        b = (b + 1) & (kBuckets - 1);
+    index[b] = int16_t(slots.size());
+    slots.push_back(slot);
 }
 
 // ---------------------------------------------------------------- outgoing
@@ -275,6 +327,13 @@ std::vector<std::string> CHTTPHdrs::incomingVias() const {
     return vias;
 }
 
+void CHTTPHdrs::copyIncomingVias(std::vector<std::string>& out) const {
+    out.resize(m_vias.size());
+    for (size_t i = 0; i < m_vias.size(); ++i) {
+        out[i].assign(m_in.text(m_vias[i].valueOff), m_vias[i].valueLen);
+    }
+}
+
 int CHTTPHdrs::fail(const char* why) {
     m_parseError = why;
     return -1;
@@ -284,7 +343,7 @@ int CHTTPHdrs::parseHeaders(const char* bytes, int count) {
     resetIncoming();
     if (bytes == nullptr || count < 14)
         return 0;
-    int blank = findIn(bytes, 0, count, "\r\n\r\n");
+    int blank = findBlankLine(bytes, count);
     if (blank < 0)
         return 0;
     int lineEnd = findIn(bytes, 0, count, "\r\n");
@@ -336,40 +395,88 @@ int CHTTPHdrs::parseStartLine(const char* d, int lineEnd) {
     return fail("unknown request method");
 }
 
+// The header block is copied once into the incoming arena and cut into NUL-terminated names and
+// values in place; only folded lines and compact names need further text.
 int CHTTPHdrs::parseHeaderBlock(const char* d, int begin, int end) {
-    int pos = begin;
-    while (pos < end) {
-        int eol = pos;
-        while (eol < end && d[eol] != '\r' && d[eol] != '\n')
-            ++eol;
-        std::string_view line(d + pos, size_t(eol - pos));
+    std::string& arena = m_in.arena;
+    const uint32_t base = uint32_t(arena.size());
+    const uint32_t stop = base + uint32_t(end - begin);
+    arena.reserve(stop + 1 + 2 * size_t(end - begin) + 512);  // room for the derived keys
+    arena.append(d + begin, size_t(end - begin));
+    arena.push_back('\0');
+    uint32_t pos = base;
+    while (pos < stop) {
+        const uint32_t lineStart = pos;
+        uint32_t colon = stop;
+        const uint32_t eol = lineEnd(pos, stop, &colon);
         pos = eol;
-        while (pos < end && (d[pos] == '\r' || d[pos] == '\n'))
+        while (pos < stop && (arena[pos] == '\r' || arena[pos] == '\n'))
             ++pos;
-        if (line.empty())
+        if (eol == lineStart)
             continue;
-        if (isBlank(line.front())) {
+        if (isBlank(arena[lineStart])) {
             if (m_lastInSlot == kNoHeader)
                 return fail("continuation line without a header");
             if (m_lastInSlot != kDroppedHeader)
-                extendLastIncoming(trimBlanks(line));
+                extendLastIncoming(
+                    trimBlanks(std::string_view(arena.data() + lineStart, eol - lineStart)));
             continue;
         }
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            return fail("header line without a colon");
-        std::string_view name = trimBlanks(line.substr(0, colon));
-        if (name.empty())
-            return fail("empty header name");
-        storeIncoming(expandCompact(name), trimBlanks(line.substr(colon + 1)));
+        if (splitHeaderLine(lineStart, colon, eol) < 0)
+            return -1;
     }
     return 0;
 }
 
-int CHTTPHdrs::storeIncoming(std::string_view name, std::string_view value) {
-    int at = m_in.set(name, value, true);
+// First CR or LF at or after pos (or stop), and the first colon before it (or stop): one pass.
+uint32_t CHTTPHdrs::lineEnd(uint32_t pos, uint32_t stop, uint32_t* colon) const {
+    const char* a = m_in.arena.data();
+    *colon = stop;
+    for (; pos < stop; ++pos) {
+        const char c = a[pos];
+        if (c == ':') {
+            if (*colon == stop)
+                *colon = pos;
+        } else if (c == '\r' || c == '\n') {
+            break;
+        }
+    }
+    return pos;
+}
+
+int CHTTPHdrs::splitHeaderLine(uint32_t start, uint32_t colon, uint32_t eol) {
+    char* a = m_in.arena.data();
+    if (colon >= eol)
+        return fail("header line without a colon");
+    uint32_t nameEnd = colon;
+    while (nameEnd > start && isBlank(a[nameEnd - 1]))
+        --nameEnd;
+    if (nameEnd == start)
+        return fail("empty header name");
+    uint32_t valueStart = colon + 1, valueEnd = eol;
+    while (valueStart < valueEnd && isBlank(a[valueStart]))
+        ++valueStart;
+    while (valueEnd > valueStart && isBlank(a[valueEnd - 1]))
+        --valueEnd;
+    a[nameEnd] = '\0';
+    a[valueEnd] = '\0';
+    std::string_view name(a + start, nameEnd - start);
+    std::string_view full = expandCompact(name);
+    uint32_t nameOff = start;
+    if (full.data() != name.data())
+        nameOff = m_in.store(full);
+    storeIncoming(nameOff, uint32_t(full.size()), nameHash(full), valueStart,
+                  valueEnd - valueStart);
+    return 0;
+}
+
+int CHTTPHdrs::storeIncoming(uint32_t nameOff, uint32_t nameLen, uint32_t hash, uint32_t valueOff,
+                             uint32_t valueLen) {
+    int at = m_in.place(Slot{nameOff, nameLen, valueOff, valueLen, hash});
     m_lastInSlot = at < 0 ? kDroppedHeader : at;
-    m_lastWasVia = at >= 0 && equalsNoCase(name, "Via");
+    constexpr uint32_t kVia = nameHash("Via");
+    m_lastWasVia = at >= 0 && hash == kVia &&
+                   equalsNoCase(std::string_view(m_in.text(nameOff), nameLen), "Via");
     if (m_lastWasVia)
         m_vias.push_back(m_in.slots[size_t(at)]);
     return at;
@@ -392,89 +499,107 @@ void CHTTPHdrs::extendLastIncoming(std::string_view more) {
 // ---------------------------------------------------------------- derived keys
 
 void CHTTPHdrs::deriveKeys() {
-    size_t headerSlots = m_in.slots.size();
+    constexpr uint32_t kVia = nameHash("Via"), kFrom = nameHash("From"), kTo = nameHash("To"),
+                       kContact = nameHash("Contact"), kCSeq = nameHash("CSeq"),
+                       kAuthenticate = nameHash("WWW-Authenticate");
+    const size_t headerSlots = m_in.slots.size();
     for (size_t i = 0; i < headerSlots; ++i) {
         const Slot s = m_in.slots[i];
         std::string_view name(m_in.text(s.nameOff), s.nameLen);
-        if (equalsNoCase(name, "Via")) {
+        auto is = [&](uint32_t hash, std::string_view known) {
+            return s.nameHash == hash && equalsNoCase(name, known);
+        };
+        if (is(kVia, "Via")) {
             deriveVia(int(i));
-        } else if (equalsNoCase(name, "From")) {
-            deriveAddress(int(i), "From", true);
-        } else if (equalsNoCase(name, "To")) {
-            deriveAddress(int(i), "To", true);
-        } else if (equalsNoCase(name, "Contact")) {
-            deriveAddress(int(i), "Contact", false);
-        } else if (equalsNoCase(name, "CSeq")) {
+        } else if (is(kFrom, "From")) {
+            deriveAddress(int(i), {"Fromsip", "Fromsipip", "Fromtag"});
+        } else if (is(kTo, "To")) {
+            deriveAddress(int(i), {"Tosip", "Tosipip", "Totag"});
+        } else if (is(kContact, "Contact")) {
+            deriveAddress(int(i), {"Contactsip", "Contactsipip", nullptr});
+        } else if (is(kCSeq, "CSeq")) {
             deriveCSeq(int(i));
-        } else if (equalsNoCase(name, "WWW-Authenticate")) {
+        } else if (is(kAuthenticate, "WWW-Authenticate")) {
             deriveAuthenticate(int(i));
         }
     }
 }
 
+// Stores name = the part [from, from + len) of the value of slot. The part is read from the arena
+// at the moment of the store, which copes with the arena growing.
+void CHTTPHdrs::setDerived(std::string_view name, const Slot& s, size_t from, size_t len) {
+    from = std::min<size_t>(from, s.valueLen);
+    len = std::min<size_t>(len, s.valueLen - from);
+    m_in.set(name, std::string_view(m_in.text(s.valueOff) + from, len), true);
+}
+
 void CHTTPHdrs::deriveVia(int slot) {
     const Slot s = m_in.slots[size_t(slot)];
-    const std::string& value = m_scratch.assign(m_in.text(s.valueOff), s.valueLen);
-    size_t at = value.find("branch");
-    if (at == std::string::npos)
-        return;
-    size_t from = std::min(value.size(), at + 7);  // "branch" and its "="
-    m_in.set("branch", std::string_view(value).substr(from), true);
+    std::string_view v(m_in.text(s.valueOff), s.valueLen);
+    size_t at = v.find("branch");
+    if (at != std::string_view::npos)
+        setDerived("branch", s, at + 7, s.valueLen);  // after "branch" and its "="
 }
 
 // <sip:USER@HOST[:PORT]>;tag=T gives PREFIXsip = USER, PREFIXsipip = HOST[:PORT] and, for From
 // and To, PREFIXtag = T (the tag parameter's value only).
-void CHTTPHdrs::deriveAddress(int slot, std::string_view prefix, bool withTag) {
+void CHTTPHdrs::deriveAddress(int slot, const AddressKeys& keys) {
     const Slot s = m_in.slots[size_t(slot)];
-    const std::string& value = m_scratch.assign(m_in.text(s.valueOff), s.valueLen);
-    std::string_view v(value);
-    std::string_view uri = v, params;
+    const std::string_view v(m_in.text(s.valueOff), s.valueLen);
+    size_t uriFrom = 0, uriEnd = v.size(), paramsFrom = v.size();
     size_t open = v.find('<');
     if (open != std::string_view::npos) {
         size_t close = v.find('>', open);
-        uri = v.substr(open + 1,
-                       close == std::string_view::npos ? std::string_view::npos : close - open - 1);
-        params = close == std::string_view::npos ? std::string_view() : v.substr(close + 1);
+        uriFrom = open + 1;
+        uriEnd = close == std::string_view::npos ? v.size() : close;
+        paramsFrom = close == std::string_view::npos ? v.size() : close + 1;
     } else {
-        size_t semi = v.find(';');
-        uri = v.substr(0, semi);
-        params = semi == std::string_view::npos ? std::string_view() : v.substr(semi);
+        uriEnd = paramsFrom = std::min(v.size(), v.find(';'));
     }
+    // Every position is taken before the first store, which may move the arena.
+    size_t userFrom = 0, userLen = 0, hostFrom = 0, hostLen = 0, tagFrom = 0, tagLen = 0;
+    bool hasUri = false, hasUser = false, hasTag = false;
+    std::string_view uri = v.substr(uriFrom, uriEnd - uriFrom);
     size_t colon = uri.find(':');
-    std::string key(prefix);
     if (colon != std::string_view::npos) {
+        hasUri = true;
         std::string_view rest = uri.substr(colon + 1);
         rest = rest.substr(0, rest.find(';'));
         size_t at = rest.find('@');
-        key += "sip";
-        if (at != std::string_view::npos) {
-            m_in.set(key, rest.substr(0, at), true);
-            m_in.set(key + "ip", rest.substr(at + 1), true);
-        } else {
-            m_in.set(key + "ip", rest, true);
+        size_t restFrom = uriFrom + colon + 1;
+        hasUser = at != std::string_view::npos;
+        userFrom = restFrom;
+        userLen = hasUser ? at : 0;
+        hostFrom = hasUser ? restFrom + at + 1 : restFrom;
+        hostLen = hasUser ? rest.size() - at - 1 : rest.size();
+    }
+    for (size_t pos = v.find(';', paramsFrom); keys.tag && pos != std::string_view::npos;
+         pos = v.find(';', pos + 1)) {
+        size_t p = pos + 1;
+        while (p < v.size() && isBlank(v[p]))
+            ++p;
+        if (v.size() - p >= 4 && equalsNoCase(v.substr(p, 4), "tag=")) {
+            std::string_view tag = trimBlanks(v.substr(p + 4, v.find(';', p) - (p + 4)));
+            hasTag = true;
+            tagFrom = size_t(tag.data() - v.data());
+            tagLen = tag.size();
+            break;
         }
     }
-    if (!withTag)
-        return;
-    size_t pos = 0;
-    while ((pos = params.find(';', pos)) != std::string_view::npos) {
-        std::string_view p = trimBlanks(params.substr(pos + 1));
-        if (p.size() >= 4 && equalsNoCase(p.substr(0, 4), "tag=")) {
-            std::string_view tag = p.substr(4);
-            m_in.set(std::string(prefix) + "tag", trimBlanks(tag.substr(0, tag.find(';'))), true);
-            return;
-        }
-        ++pos;
-    }
+    if (hasUser)
+        setDerived(keys.user, s, userFrom, userLen);
+    if (hasUri)
+        setDerived(keys.host, s, hostFrom, hostLen);
+    if (hasTag)
+        setDerived(keys.tag, s, tagFrom, tagLen);
 }
 
 void CHTTPHdrs::deriveCSeq(int slot) {
     const Slot s = m_in.slots[size_t(slot)];
-    const std::string& value = m_scratch.assign(m_in.text(s.valueOff), s.valueLen);
-    size_t blank = value.find_last_of(" \t");
-    if (blank == std::string::npos)
-        return;
-    m_in.set("CSeqType", std::string_view(value).substr(blank + 1), true);
+    std::string_view v(m_in.text(s.valueOff), s.valueLen);
+    size_t blank = v.find_last_of(" \t");
+    if (blank != std::string_view::npos)
+        setDerived("CSeqType", s, blank + 1, s.valueLen);
 }
 
 // Digest parameters, with or without blanks after the commas; quoted values may hold commas and

@@ -3,6 +3,7 @@
 // body) and reads the start line and header block of a received datagram. Received headers and
 // the keys derived from them (tags, user and host parts, CSeq method, digest parameters) are found
 // by one case-insensitive name lookup.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -82,20 +83,28 @@ public:
     float incomingVersion() const { return m_inVersion; }
     // Every Via value of the last datagram, in the order received (the table keeps the last).
     std::vector<std::string> incomingVias() const;
+    void copyIncomingVias(std::vector<std::string>& out) const;  // reuses out's storage
     // Why the last parse returned -1 (empty after a success).
     const std::string& parseError() const { return m_parseError; }
 
 private:
     struct Slot {
         uint32_t nameOff, nameLen, valueOff, valueLen;
+        uint32_t nameHash;  // of the lower-case name: most lookups end at one comparison
     };
     struct Table {
-        std::string arena;  // NUL-terminated names and values back to back
+        static constexpr uint32_t kBuckets = 512;  // open addressing, at most half full
+        std::string arena;                         // NUL-terminated names and values back to back
         std::vector<Slot> slots;
+        std::array<int16_t, kBuckets> index;  // slot number by name hash, -1 free
+        Table() { index.fill(-1); }
+        void append(const Slot& slot);
         const char* text(uint32_t off) const { return arena.data() + off; }
         int find(std::string_view name) const;
+        int find(std::string_view name, uint32_t hash) const;
         uint32_t store(std::string_view text);
         int set(std::string_view name, std::string_view value, bool replace);
+        int place(const Slot& slot);
         const char* value(std::string_view name) const;
         void clear();
     };
@@ -103,11 +112,20 @@ private:
     void resetIncoming();
     int parseStartLine(const char* data, int lineEnd);
     int parseHeaderBlock(const char* data, int begin, int end);
-    int storeIncoming(std::string_view name, std::string_view value);
+    uint32_t lineEnd(uint32_t pos, uint32_t stop, uint32_t* colon) const;
+    int splitHeaderLine(uint32_t start, uint32_t colon, uint32_t eol);
+    int storeIncoming(uint32_t nameOff, uint32_t nameLen, uint32_t hash, uint32_t valueOff,
+                      uint32_t valueLen);
     void extendLastIncoming(std::string_view more);
     void deriveKeys();
     void deriveVia(int slot);
-    void deriveAddress(int slot, std::string_view prefix, bool withTag);
+    struct AddressKeys {
+        const char* user;
+        const char* host;
+        const char* tag;  // nullptr: no tag key
+    };
+    void setDerived(std::string_view name, const Slot& s, size_t from, size_t len);
+    void deriveAddress(int slot, const AddressKeys& keys);
     void deriveCSeq(int slot);
     void deriveAuthenticate(int slot);
     int fail(const char* why);
@@ -128,5 +146,5 @@ private:
     bool m_lastWasVia = false;
     std::vector<Slot> m_vias;  // every received Via value, offsets into m_in.arena
     std::string m_parseError;
-    std::string m_scratch;  // copy of the value a derived key is read from
+    std::string m_scratch;  // unescaped digest parameter values
 };
