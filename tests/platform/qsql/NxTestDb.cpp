@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <filesystem>
 #include <fstream>
 
 namespace nxtest {
@@ -156,6 +158,14 @@ Fresh freshDatabase() {
     writeIni(g_root, g_settings);
     CNX_DBOption::Configure(g_settings);
     return fresh;
+}
+
+void releaseDatabase() {
+    CNX_DBOption::ClosePool();
+    if (g_root.compare(0, 17, "/tmp/nxqsql-test.") == 0) {
+        std::error_code ignored;
+        std::filesystem::remove_all(g_root, ignored);
+    }
 }
 
 const std::string& nxroot() {

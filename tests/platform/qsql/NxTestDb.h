@@ -18,6 +18,8 @@ struct Fresh {
 };
 // Points CNX_DBOption at a new empty database; an NXROOT-style folder is made for it too.
 Fresh freshDatabase();
+// Closes the pooled connections and removes the test's folder.
+void releaseDatabase();
 const std::string& nxroot();  // folder of the current fresh database (has cfg/nxdb.ini)
 NxDbSettings settings();      // the settings of the current fresh database
 
@@ -39,7 +41,7 @@ protected:
             GTEST_SKIP() << fresh.message;
         ASSERT_EQ(fresh.kind, Fresh::Ready) << fresh.message;
     }
-    void TearDown() override { CNX_DBOption::ClosePool(); }
+    void TearDown() override { releaseDatabase(); }
 };
 
 }  // namespace nxtest
