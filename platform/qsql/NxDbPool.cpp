@@ -1,5 +1,8 @@
 // The per-process pool: connections stay open between the short-lived CNX_DBOption objects.
+#include <pthread.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <mutex>
 #include <utility>
@@ -23,15 +26,25 @@ struct Pool {
     pid_t pid = getpid();
 };
 
+// Set in a forked child; checked on every pool call without a system call.
+std::atomic<bool> g_forked{false};
+
+void markForked() {
+    g_forked.store(true);
+}
+
 Pool& pool() {
-    static Pool* instance = new Pool;  // outlives every static object that may still use it
+    static Pool* instance = [] {
+        pthread_atfork(nullptr, nullptr, markForked);
+        return new Pool;  // outlives every static object that may still use it
+    }();
     return *instance;
 }
 
 // A forked child must not touch its parent's sessions (closing a PostgreSQL one would end the
 // parent's too): it forgets them and opens its own.
 void forgetInheritedLocked(Pool& p) {
-    if (p.pid == getpid())
+    if (!g_forked.load() || p.pid == getpid())
         return;
     for (auto& pooled : p.idle) {
         (void)pooled->connection.release();
@@ -93,7 +106,7 @@ void returnConnection(std::unique_ptr<PooledConnection> pooled) {
         return;
     Pool& p = pool();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (p.pid != getpid()) {
+    if (g_forked.load() && p.pid != getpid()) {
         (void)pooled->connection.release();
         return;
     }

@@ -12,6 +12,15 @@ namespace {
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
+// ASCII reads the same in GBK and UTF-8.
+bool isAscii(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool isIdentChar(char c) {
     unsigned char u = static_cast<unsigned char>(c);
     return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
@@ -110,6 +119,10 @@ GbkCodec::~GbkCodec() {
 
 bool GbkCodec::toUtf8(const char* gbk, size_t length, std::string* utf8, std::string* error) {
     utf8->clear();
+    if (isAscii(gbk, length)) {  // most statements: nothing to convert
+        utf8->assign(gbk, length);
+        return true;
+    }
     if (m_toUtf8 == kNoConverter) {
         *error = "text conversion GB18030 to UTF-8 is not available";
         return false;
@@ -142,6 +155,10 @@ void GbkCodec::toGbk(const char* utf8, size_t length, std::string* gbk) {
 }
 
 void GbkCodec::appendGbk(const char* utf8, size_t length, std::string* gbk) {
+    if (isAscii(utf8, length)) {
+        gbk->append(utf8, length);
+        return;
+    }
     if (m_toGbk == kNoConverter) {
         gbk->append(utf8, length);
         return;
