@@ -469,6 +469,27 @@ TEST_F(PlatformFlow, SubscribeGivesNotifyPagesInsideTheSubscription) {
     EXPECT_EQ(items, cameras.size());
 }
 
+TEST_F(PlatformFlow, RequestsGoToTheContactNotTheSource) {
+    start();
+    registerConsole();
+    // A SUBSCRIBE whose Contact names another port (as the platform's own port would be):
+    // the answer follows the Via, the NOTIFYs follow the Contact.
+    std::string sub = withBody(
+        "SUBSCRIBE sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-0000000501\r\n"
+        "From: <sip:34020000001320000001@127.0.0.1>;tag=0000000501\r\n"
+        "To: <sip:01552403048401000001@127.0.0.1>\r\n"
+        "Call-ID: 0000000501@127.0.0.1\r\nCSeq: 0000000501 SUBSCRIBE\r\nEvent: presence\r\n"
+        "Max-Forwards: 70\r\nContact: <sip:34020000001320000001@127.0.0.1:5061>\r\n"
+        "Content-Type: application/MANSCDP+xml\r\nExpires: 3600\r\n",
+        kCatalogQuery);
+    auto r = in(sub);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].to, kConsole);
+    EXPECT_EQ(r[1].to, (Endpoint{"127.0.0.1", 5061}));
+    EXPECT_EQ(startLine(r[1].text), "NOTIFY sip:34020000001320000001@127.0.0.1:5061 SIP/2.0");
+}
+
 TEST_F(PlatformFlow, PlaybackAnswerClipsTheSpanAndControlsTheClock) {
     start();
     registerConsole();

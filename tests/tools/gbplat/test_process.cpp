@@ -203,9 +203,9 @@ TEST_F(GbplatProgram, CompactChallengeWithQop) {
 
 TEST_F(GbplatProgram, PlaybackDialogAndEndOfRecord) {
     GbplatProcess p;
-    ASSERT_FALSE(p.start({"--speedup", "1000"}).empty());
+    ASSERT_FALSE(p.start({"--speedup", "1000", "--gap", "none"}).empty());
     int64_t now = int64_t(std::time(nullptr));
-    // The daily gap is off the requested spans: the last hour and a minute before it.
+    // Spans two days and one day back, well inside the recordings.
     EXPECT_EQ(runSipp("playback.xml", p.port, "482913",
                       spanKeys(now - 2 * 86400, now - 2 * 86400 + 3600)),
               0);
@@ -247,6 +247,17 @@ TEST_F(GbplatProgram, RestartSignalAndTimedRestart) {
     }
     EXPECT_EQ(answer, "SIP/2.0 401 Unauthorized");
     EXPECT_EQ(timed.stop(), 0);
+}
+
+TEST_F(GbplatProgram, PlatformByeFault) {
+    GbplatProcess p;
+    ASSERT_FALSE(p.start({"--fault-bye-after", "0", "--gap", "none"}).empty());
+    int64_t now = int64_t(std::time(nullptr));
+    EXPECT_EQ(runSipp("platform_bye.xml", p.port, "482913",
+                      spanKeys(now - 2 * 86400, now - 2 * 86400 + 3600)),
+              0);
+    EXPECT_EQ(p.stop(), 0);
+    EXPECT_NE(p.log().find("our BYE for"), std::string::npos);
 }
 
 TEST(GbplatOptions, BadOptionIsRefusedWithUsage) {

@@ -417,6 +417,8 @@ struct Platform::Impl {
         } else if (ids.via.branch().empty()) {
             why = "Via has no branch";
         }
+        if (callId)
+            ids.callId = *callId;
         if (!why.empty())
             return ids;  // answerable: the Via is known
         ids.from = *f;
@@ -739,6 +741,7 @@ struct Platform::Impl {
         log.event("subscription %s from %s, NOTIFYs to %s", ids.callId.c_str(),
                   ids.fromUri.user.c_str(), s.target.c_str());
         subscriptions[s.key] = s;
+        scheduleSubscriptionExpiry(s.key, expires);
         startNotify(s.key, xmlElementText(req.body, "SN"));
     }
 
@@ -821,7 +824,19 @@ struct Platform::Impl {
             return;
         }
         s.expiresMs = clock.steadyMs() + int64_t(expires) * 1000;
+        scheduleSubscriptionExpiry(key, expires);
         startNotify(key, xmlElementText(req.body, "SN"));
+    }
+
+    // A subscription the client stops refreshing ends quietly at its expiry.
+    void scheduleSubscriptionExpiry(const DialogKey& key, int expires) {
+        addTimer(int64_t(expires) * 1000, [this, key] {
+            auto it = subscriptions.find(key);
+            if (it == subscriptions.end() || it->second.expiresMs > clock.steadyMs())
+                return;
+            log.event("subscription %s expired", key.callId.c_str());
+            subscriptions.erase(it);
+        });
     }
 
     // ---- playback ----------------------------------------------------------------------
