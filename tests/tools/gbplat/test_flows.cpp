@@ -731,3 +731,46 @@ TEST_F(PlatformFlow, RestartForgetsEverythingAndChallengesTheNextRequest) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every datagram cut short at each byte, and each byte replaced by a delimiter: the platform
+// must neither crash nor stop answering (run under the sanitizers in CI).
+TEST_F(PlatformFlow, MutatedDatagramsAreRefusedSafely) {
+    start();
+    registerConsole();
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    const std::vector<std::string> seeds = {
+        registerText(9, consoleAuth("9f586f5be903ec43253dd3eb5199ee26")),
+        manscdp("MESSAGE", "z9hG4bK-0000000700", kCatalogQuery),
+        inviteText(kNoon - 600, kNoon),
+        infoText(d, "PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=10-\r\n"),
+        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5061;rport;branch=z9hG4bKx\r\nFrom: "
+        "<sip:a@b>;tag=1\r\nTo: <sip:c@d>;tag=2\r\nCall-ID: x\r\nCSeq: 1 MESSAGE\r\n"
+        "Content-Length: 0\r\n\r\n",
+    };
+    const char replacements[] = {'\r', '\n', ':', ';', '<', '"', ' ', '\0'};
+    size_t datagrams = 0;
+    for (const auto& seed : seeds) {
+        for (size_t cut = 1; cut < seed.size(); ++cut) {
+            in(seed.substr(0, cut));
+            ++datagrams;
+        }
+        for (size_t pos = 0; pos < seed.size(); ++pos) {
+            for (char c : replacements) {
+                std::string m = seed;
+                m[pos] = c;
+                in(m);
+                ++datagrams;
+            }
+        }
+    }
+    advance(100'000);
+    EXPECT_GT(datagrams, 10'000u);
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000701", kKeepalive));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+}
+
+}  // namespace

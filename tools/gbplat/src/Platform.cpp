@@ -557,21 +557,18 @@ struct Platform::Impl {
         auto toUri = parseSipUri(ids.to.uri);
         std::string user = toUri ? toUri->user : ids.fromUri.user;
         const std::string* contact = req.header("Contact");
-        int expires = 3600;
-        if (const std::string* e = req.header("Expires"))
-            expires = std::atoi(e->c_str());
+        int expires = expiresOf(req.header("Expires"));
         std::optional<NameAddr> contactAddr;
         if (contact && trim(*contact) != "*") {
             contactAddr = parseNameAddr(*contact);
             bool has = false;
             std::string ce = contactAddr ? paramValue(contactAddr->params, "expires", &has) : "";
             if (has)
-                expires = std::atoi(ce.c_str());
+                expires = expiresOf(&ce);
         }
-        if (contact && !contactAddr && trim(*contact) != "*") {
+        if ((contact && !contactAddr && trim(*contact) != "*") || expires < 0) {
             return respond(req, ids, from, 400, "Bad Request", newTag());
         }
-        expires = std::clamp(expires, 0, cfg.registerExpiresMax);
         if (expires == 0 || !contactAddr) {
             if (expires == 0) {
                 registrations.erase(user);
@@ -723,7 +720,9 @@ struct Platform::Impl {
             log.event("SUBSCRIBE without a usable Contact: 400");
             return respond(req, ids, from, 400, "Bad Request", newTag());
         }
-        int expires = subscribeExpires(req);
+        int expires = expiresOf(req.header("Expires"));
+        if (expires < 0)
+            return respond(req, ids, from, 400, "Bad Request", newTag());
         std::string tag = newTag();
         respond(req, ids, from, 200, "OK", tag,
                 {{"Expires", std::to_string(expires)}, {"Contact", ourContact()}});
@@ -745,9 +744,15 @@ struct Platform::Impl {
         startNotify(s.key, xmlElementText(req.body, "SN"));
     }
 
-    int subscribeExpires(const SipMessage& req) const {
-        const std::string* e = req.header("Expires");
-        return std::clamp(e ? std::atoi(e->c_str()) : 3600, 0, cfg.registerExpiresMax);
+    // Seconds from an Expires value, capped; 3600 when absent, -1 when not a number.
+    int expiresOf(const std::string* text) const {
+        if (!text)
+            return 3600;
+        std::string t = trim(*text);
+        if (t.empty() || t.size() > 10 || t.find_first_not_of("0123456789") != std::string::npos) {
+            return -1;
+        }
+        return int(std::min<long long>(std::stoll(t), cfg.registerExpiresMax));
     }
 
     void startNotify(const DialogKey& key, const std::string& sn) {
@@ -815,7 +820,9 @@ struct Platform::Impl {
             return respond(req, ids, from, 405, "Method Not Allowed", std::string(),
                            {{"Allow", kAllow}});
         }
-        int expires = subscribeExpires(req);
+        int expires = expiresOf(req.header("Expires"));
+        if (expires < 0)
+            return respond(req, ids, from, 400, "Bad Request");
         respond(req, ids, from, 200, "OK", std::string(), {{"Expires", std::to_string(expires)}});
         DialogKey key = s.key;
         if (expires == 0) {
