@@ -111,8 +111,11 @@ extern "C" NX_EXPORT int32_t ScanRoundMode(screenset* window, int32_t mode, ptzc
     if (!plugIn)
         return 0;
     auto& self = *static_cast<CPlugOrvex*>(plugIn);
-    if (!control || mode == 0)
+    if (!control || mode == 0) {
+        if (!control)
+            self.Log().printTime2("[ScanRoundMode] no control record");
         return 0;
+    }
     const ptzctlex ctl = *control;
     if (mode != kTourMode)
         return 0;
@@ -157,8 +160,11 @@ extern "C" NX_EXPORT int32_t OperateOnCamera(screenset* window, int32_t type, in
     if (!plugIn)
         return 0;
     auto& self = *static_cast<CPlugOrvex*>(plugIn);
-    if (!control || type == 0)
+    if (!control || type == 0) {
+        if (!control)
+            self.Log().printTime2("[OperateOnCamera] no control record");
         return 0;
+    }
     const ptzctlex ctl = *control;
     const char* label = nullptr;
     if (type == kOperatePtz) {

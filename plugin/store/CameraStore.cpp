@@ -89,7 +89,11 @@ extern "C" NX_EXPORT void ModifyMonitor(MonitorList* monitors, void* plugIn) {
     if (!plugIn)
         return;
     auto& self = *static_cast<CPlugOrvex*>(plugIn);
-    if (!monitors || monitors->count <= 0)
+    if (!monitors) {
+        self.Log().printTime3("[MonitorModify] no monitor list");
+        return;
+    }
+    if (monitors->count <= 0)
         return;
     if (!monitors->rows) {
         self.Log().printTime3("[MonitorModify] %d rows announced, none given", monitors->count);

@@ -169,16 +169,26 @@ extern "C" NX_EXPORT int32_t UpdateCurDisplayInfo(DispatcherMonitorInfo* display
 }
 
 extern "C" NX_EXPORT int32_t UpdateScreenInfoByDevNumber(ScreenCamera* camera, void* plugIn) {
-    if (!plugIn || !camera)
+    if (!plugIn)
         return 0;
+    if (!camera) {
+        static_cast<CPlugOrvex*>(plugIn)->Log().printTime3(
+            "[UpdateScreenInfoByDevNumber] no camera record");
+        return 0;
+    }
     return camera->cameraCode[0] != '\0' ? 1 : 0;
 }
 
 extern "C" NX_EXPORT void UpdateCamerasByGroup(int32_t groupIndex, CameraDescList* result,
                                                void* plugIn) {
-    if (!plugIn || !result || groupIndex < 0)
+    if (!plugIn)
         return;
     auto& self = *static_cast<CPlugOrvex*>(plugIn);
+    if (!result || groupIndex < 0) {
+        self.Log().printTime3("[getGroupCameras] : no result record or group index %d below 0",
+                              groupIndex);
+        return;
+    }
     *result = CameraDescList{};
     self.m_groupCameras.clear();
     self.m_groupResult.clear();

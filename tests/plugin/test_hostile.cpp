@@ -62,7 +62,9 @@ TEST_P(Hostile, NullArgumentsNeitherCrashNorWrite) {
           "[UpdateCurDisplayInfo] >>> no display record", "[AddFavorite] no favourite record",
           "[TourInfoAdd] no tour or camera list", "[TourInfoModify] no tour or camera list",
           "[CameraInfoAdd] no camera record", "[CameraInfoModify] no camera record",
-          "[TourInfoAdd] 2 cameras announced, none given"})
+          "[TourInfoAdd] 2 cameras announced, none given", "[MonitorModify] no monitor list",
+          "[ScanRoundMode] no control record", "[OperateOnCamera] no control record",
+          "[UpdateScreenInfoByDevNumber] no camera record", "[getGroupCameras] : no result record"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
     for (const char* table : {"NXMODEL.TB6005_CCTVGBMON", "NXMODEL.TB6007_CCTVGBFAV",
                               "NXMODEL.TB6009_CCTVTOURINFO", "NXMODEL.TB6003_CAMERAINFO"})
