@@ -123,11 +123,11 @@ int CHTTPHdrs::Table::find(std::string_view name) const {
 }
 
 int CHTTPHdrs::Table::find(std::string_view name, uint32_t hash) const {
-    for (uint32_t b = hash & (kBuckets - 1); index[b] >= 0; b = (b + 1) & (kBuckets - 1)) {
-        const Slot& s = slots[size_t(index[b])];
+    for (uint32_t b = hash & (kBuckets - 1); buckets[b] >= 0; b = (b + 1) & (kBuckets - 1)) {
+        const Slot& s = entries[size_t(buckets[b])];
         if (s.nameHash == hash && s.nameLen == name.size() &&
             equalsNoCase(std::string_view(text(s.nameOff), s.nameLen), name))
-            return index[b];
+            return buckets[b];
     }
     return -1;
 }
@@ -152,11 +152,11 @@ int CHTTPHdrs::Table::set(std::string_view name, std::string_view value, bool re
     int at = replace ? find(name, hash) : -1;
     if (at >= 0) {
         uint32_t off = store(value);
-        slots[size_t(at)].valueOff = off;
-        slots[size_t(at)].valueLen = uint32_t(value.size());
+        entries[size_t(at)].valueOff = off;
+        entries[size_t(at)].valueLen = uint32_t(value.size());
         return at;
     }
-    if (slots.size() >= size_t(kMaxSlots))
+    if (entries.size() >= size_t(kMaxSlots))
         return -1;
     Slot s{};
     s.nameLen = uint32_t(name.size());
@@ -165,50 +165,50 @@ int CHTTPHdrs::Table::set(std::string_view name, std::string_view value, bool re
     s.nameOff = store(name);
     s.valueOff = store(value);
     append(s);
-    return int(slots.size() - 1);
+    return int(entries.size() - 1);
 }
 
 // A slot whose texts are already in the arena; replaces the value of a name already present.
 int CHTTPHdrs::Table::place(const Slot& slot) {
     int at = find(std::string_view(text(slot.nameOff), slot.nameLen), slot.nameHash);
     if (at >= 0) {
-        slots[size_t(at)].valueOff = slot.valueOff;
-        slots[size_t(at)].valueLen = slot.valueLen;
+        entries[size_t(at)].valueOff = slot.valueOff;
+        entries[size_t(at)].valueLen = slot.valueLen;
         return at;
     }
-    if (slots.size() >= size_t(kMaxSlots))
+    if (entries.size() >= size_t(kMaxSlots))
         return -1;
     append(slot);
-    return int(slots.size() - 1);
+    return int(entries.size() - 1);
 }
 
 const char* CHTTPHdrs::Table::value(std::string_view name) const {
     int at = find(name);
-    return at < 0 ? nullptr : text(slots[size_t(at)].valueOff);
+    return at < 0 ? nullptr : text(entries[size_t(at)].valueOff);
 }
 
 void CHTTPHdrs::Table::clear() {
     arena.clear();
-    if (!slots.empty())
-        index.fill(-1);
-    slots.clear();
+    if (!entries.empty())
+        buckets.fill(-1);
+    entries.clear();
 }
 
 void CHTTPHdrs::Table::append(const Slot& slot) {
     uint32_t b = slot.nameHash & (kBuckets - 1);
-    while (index[b] >= 0)
+    while (buckets[b] >= 0)
         b = (b + 1) & (kBuckets - 1);
-    index[b] = int16_t(slots.size());
-    slots.push_back(slot);
+    buckets[b] = int16_t(entries.size());
+    entries.push_back(slot);
 }
 
 // ---------------------------------------------------------------- outgoing
 
 CHTTPHdrs::CHTTPHdrs() {
     m_out.arena.reserve(4096);
-    m_out.slots.reserve(32);
+    m_out.entries.reserve(32);
     m_in.arena.reserve(8192);
-    m_in.slots.reserve(48);
+    m_in.entries.reserve(48);
     m_vias.reserve(8);
     resetOutgoing();
 }
@@ -284,7 +284,7 @@ int CHTTPHdrs::serialize() {
         out += m_requestUri;
         out += "\r\n";
     }
-    for (const Slot& s : m_out.slots) {
+    for (const Slot& s : m_out.entries) {
         out.append(m_out.text(s.nameOff), s.nameLen);
         out += ": ";
         out.append(m_out.text(s.valueOff), s.valueLen);
@@ -478,12 +478,12 @@ int CHTTPHdrs::storeIncoming(uint32_t nameOff, uint32_t nameLen, uint32_t hash, 
     m_lastWasVia = at >= 0 && hash == kVia &&
                    equalsNoCase(std::string_view(m_in.text(nameOff), nameLen), "Via");
     if (m_lastWasVia)
-        m_vias.push_back(m_in.slots[size_t(at)]);
+        m_vias.push_back(m_in.entries[size_t(at)]);
     return at;
 }
 
 void CHTTPHdrs::extendLastIncoming(std::string_view more) {
-    Slot& s = m_in.slots[size_t(m_lastInSlot)];
+    Slot& s = m_in.entries[size_t(m_lastInSlot)];
     std::string joined(m_in.text(s.valueOff), s.valueLen);
     if (!more.empty()) {
         if (!joined.empty())
@@ -502,9 +502,9 @@ void CHTTPHdrs::deriveKeys() {
     constexpr uint32_t kVia = nameHash("Via"), kFrom = nameHash("From"), kTo = nameHash("To"),
                        kContact = nameHash("Contact"), kCSeq = nameHash("CSeq"),
                        kAuthenticate = nameHash("WWW-Authenticate");
-    const size_t headerSlots = m_in.slots.size();
+    const size_t headerSlots = m_in.entries.size();
     for (size_t i = 0; i < headerSlots; ++i) {
-        const Slot s = m_in.slots[i];
+        const Slot s = m_in.entries[i];
         std::string_view name(m_in.text(s.nameOff), s.nameLen);
         auto is = [&](uint32_t hash, std::string_view known) {
             return s.nameHash == hash && equalsNoCase(name, known);
@@ -534,7 +534,7 @@ void CHTTPHdrs::setDerived(std::string_view name, const Slot& s, size_t from, si
 }
 
 void CHTTPHdrs::deriveVia(int slot) {
-    const Slot s = m_in.slots[size_t(slot)];
+    const Slot s = m_in.entries[size_t(slot)];
     std::string_view v(m_in.text(s.valueOff), s.valueLen);
     size_t at = v.find("branch");
     if (at != std::string_view::npos)
@@ -544,7 +544,7 @@ void CHTTPHdrs::deriveVia(int slot) {
 // <sip:USER@HOST[:PORT]>;tag=T gives PREFIXsip = USER, PREFIXsipip = HOST[:PORT] and, for From
 // and To, PREFIXtag = T (the tag parameter's value only).
 void CHTTPHdrs::deriveAddress(int slot, const AddressKeys& keys) {
-    const Slot s = m_in.slots[size_t(slot)];
+    const Slot s = m_in.entries[size_t(slot)];
     const std::string_view v(m_in.text(s.valueOff), s.valueLen);
     size_t uriFrom = 0, uriEnd = v.size(), paramsFrom = v.size();
     size_t open = v.find('<');
@@ -595,7 +595,7 @@ void CHTTPHdrs::deriveAddress(int slot, const AddressKeys& keys) {
 }
 
 void CHTTPHdrs::deriveCSeq(int slot) {
-    const Slot s = m_in.slots[size_t(slot)];
+    const Slot s = m_in.entries[size_t(slot)];
     std::string_view v(m_in.text(s.valueOff), s.valueLen);
     size_t blank = v.find_last_of(" \t");
     if (blank != std::string_view::npos)
@@ -605,7 +605,7 @@ void CHTTPHdrs::deriveCSeq(int slot) {
 // Digest parameters, with or without blanks after the commas; quoted values may hold commas and
 // escaped characters. Stored under the names as received (lookups ignore case).
 void CHTTPHdrs::deriveAuthenticate(int slot) {
-    const Slot s = m_in.slots[size_t(slot)];
+    const Slot s = m_in.entries[size_t(slot)];
     const std::string& value = m_scratch.assign(m_in.text(s.valueOff), s.valueLen);
     std::string_view v(value);
     size_t pos = v.find_first_of(" \t");  // skip the scheme

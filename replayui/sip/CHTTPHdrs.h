@@ -95,9 +95,9 @@ private:
     struct Table {
         static constexpr uint32_t kBuckets = 512;  // open addressing, at most half full
         std::string arena;                         // NUL-terminated names and values back to back
-        std::vector<Slot> slots;
-        std::array<int16_t, kBuckets> index;  // slot number by name hash, -1 free
-        Table() { index.fill(-1); }
+        std::vector<Slot> entries;
+        std::array<int16_t, kBuckets> buckets;  // slot number by name hash, -1 free
+        Table() { buckets.fill(-1); }
         void append(const Slot& slot);
         const char* text(uint32_t off) const { return arena.data() + off; }
         int find(std::string_view name) const;
