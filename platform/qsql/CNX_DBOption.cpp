@@ -1,5 +1,7 @@
 #include "CNX_DBOption.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -323,9 +325,17 @@ NxDbSettings CNX_DBOption::SettingsFromEnvironment() {
         settings.error = "NXROOT is not set: no database configured";
         return settings;
     }
+    const std::string ini = std::string(root) + "/cfg/nxdb.ini";
     std::string text;
-    readFile(std::string(root) + "/cfg/nxdb.ini", &text);  // absent: the defaults
-    return nxsql::parseSettings(text, root);
+    struct stat st;
+    bool present = stat(ini.c_str(), &st) == 0;
+    if (present && (!S_ISREG(st.st_mode) || !readFile(ini, &text))) {
+        // Falling back to a local file would quietly split this workstation from the others.
+        NxDbSettings settings;
+        settings.error = ini + " exists but cannot be read";
+        return settings;
+    }
+    return nxsql::parseSettings(text, root);  // no file: the defaults
 }
 
 void CNX_DBOption::ClosePool() {

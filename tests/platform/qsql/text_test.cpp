@@ -1,7 +1,11 @@
 // The database layer's text rules, without a database.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdlib>
 
 #include "NxDbPool.h"
 #include "NxSqlText.h"
@@ -110,6 +114,29 @@ TEST(Settings, IniFileChoosesTheBackend) {
 
     EXPECT_NE(nxsql::parseSettings("[Database]\nBackend=oracle\n", "/r").error, "");
     EXPECT_NE(nxsql::parseSettings("[Database]\nno equals sign\n", "/r").error, "");
+}
+
+TEST(Settings, AnIniThatCannotBeReadIsAnErrorNotTheDefault) {
+    char pattern[] = "/tmp/nxqsql-ini.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string root = pattern;
+    ASSERT_EQ(mkdir((root + "/cfg").c_str(), 0775), 0);
+    ASSERT_EQ(mkdir((root + "/cfg/nxdb.ini").c_str(), 0775), 0);  // not a file
+    const char* saved = std::getenv("NXROOT");
+    std::string keep = saved ? saved : "";
+    setenv("NXROOT", root.c_str(), 1);
+    EXPECT_NE(CNX_DBOption::SettingsFromEnvironment().error.find("cannot be read"),
+              std::string::npos);
+    rmdir((root + "/cfg/nxdb.ini").c_str());
+    NxDbSettings none = CNX_DBOption::SettingsFromEnvironment();
+    EXPECT_EQ(none.error, "");
+    EXPECT_EQ(none.sqlitePath, root + "/data/nxmodel.db");
+    rmdir((root + "/cfg").c_str());
+    rmdir(root.c_str());
+    if (saved)
+        setenv("NXROOT", keep.c_str(), 1);
+    else
+        unsetenv("NXROOT");
 }
 
 TEST(Settings, WithoutNxrootThereIsNoDatabase) {
