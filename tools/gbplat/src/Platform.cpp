@@ -278,7 +278,7 @@ struct Platform::Impl {
         r.add("CSeq", *req.header("CSeq"));
         for (auto& h : extra)
             r.add(h.name, h.value);
-        r.add("User-Agent", "gbplat");
+        r.add("Server", "gbplat");
         if (!body.empty())
             r.body = body;
         Endpoint dest{from.host, rport ? from.port : (ids.via.port ? ids.via.port : 5060)};
