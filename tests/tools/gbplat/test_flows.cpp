@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -213,6 +215,7 @@ protected:
     FakeClock clock;
     EventLog log;
     std::vector<Sent> sent;
+    std::vector<std::pair<bool, std::string>> wire;  // every datagram; true: sent by gbplat
     std::unique_ptr<Platform> plat;
     std::vector<Camera> cameras;
 
@@ -226,10 +229,12 @@ protected:
             cfg, cameras, clock,
             [this](const Endpoint& to, const std::string& b) {
                 sent.push_back({to, b});
+                wire.push_back({true, b});
             },
             log);
     }
     std::vector<Sent> in(const std::string& text, const Endpoint& from = kConsole) {
+        wire.push_back({false, text});
         plat->onDatagram(text, from);
         return take();
     }
@@ -771,6 +776,112 @@ TEST_F(PlatformFlow, MutatedDatagramsAreRefusedSafely) {
     auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000701", kKeepalive));
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(startLine(r[0].text), "SIP/2.0 200 OK");
+}
+
+}  // namespace
+
+namespace {
+
+void put16(std::string& out, uint16_t v) {
+    out += char(v >> 8);
+    out += char(v & 0xff);
+}
+
+// A pcap file (raw IPv4) with each datagram between 127.0.0.1:5060 (console) and :5061.
+void writePcap(const std::string& path, const std::vector<std::pair<bool, std::string>>& wire) {
+    std::string file;
+    auto le32 = [&file](uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            file += char((v >> (8 * i)) & 0xff);
+    };
+    le32(0xa1b2c3d4);
+    file += std::string("\x02\x00\x04\x00", 4);
+    le32(0);
+    le32(0);
+    le32(65535);
+    le32(101);  // LINKTYPE_RAW
+    uint32_t n = 0;
+    for (auto& [fromPlatform, payload] : wire) {
+        std::string pkt = std::string("\x45\x00", 2);
+        put16(pkt, uint16_t(28 + payload.size()));
+        put16(pkt, uint16_t(n));
+        pkt += std::string("\x00\x00\x40\x11\x00\x00\x7f\x00\x00\x01\x7f\x00\x00\x01", 14);
+        put16(pkt, fromPlatform ? 5061 : 5060);
+        put16(pkt, fromPlatform ? 5060 : 5061);
+        put16(pkt, uint16_t(8 + payload.size()));
+        put16(pkt, 0);
+        pkt += payload;
+        le32(1765000000 + n);
+        le32(0);
+        le32(uint32_t(pkt.size()));
+        le32(uint32_t(pkt.size()));
+        file += pkt;
+        ++n;
+    }
+    std::ofstream(path, std::ios::binary) << file;
+}
+
+// A whole session, every datagram in both directions decoded by Wireshark's SIP dissector:
+// each must be SIP and none malformed.
+TEST_F(PlatformFlow, EveryDatagramDecodesAsSipInWireshark) {
+    if (std::system("command -v tshark > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tshark";
+    PlatformConfig cfg;
+    cfg.pageSize = 10;
+    cfg.speedup = 100;
+    start(cfg);
+    in(registerText(3));
+    in(registerText(4, consoleAuth("6f24e53fa6df939e82225df523146de2")));  // 403
+    registerConsole();
+    in(manscdp("MESSAGE", "z9hG4bK-0000000800", kKeepalive));
+    auto r = in(manscdp("MESSAGE", "z9hG4bK-0000000801", kCatalogQuery));
+    for (int i = 0; i < 3; ++i)
+        r = in(okFor(r.back().text));
+    InDialog d = dialog(openPlayback());
+    ack(d);
+    in(infoText(d, "PAUSE MANSRTSP/1.0\r\nCSeq:1\r\nPauseTime:now\r\n"));
+    d.cseq = 3;
+    d.branch = 203;
+    in(infoText(d, "PLAY MANSRTSP/1.0\r\nCSeq:3\r\nScale:2.0\r\n"));
+    d.branch = 204;
+    in(infoText(d, "PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=7000-\r\n"));  // CSeq 3 again: 500
+    d.cseq = 4;
+    d.branch = 205;
+    in(infoText(d, "PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=7000-\r\n"));
+    r = advance(5'000);
+    ASSERT_FALSE(r.empty());
+    in(okFor(r[0].text));
+    d.cseq = 5;
+    d.branch = 206;
+    in(dialogRequest("BYE", d, "", ""));
+    in(dialogRequest("BYE", d, "", ""));  // retransmission: the same 200
+    d.branch = 207;
+    d.cseq = 6;
+    in(dialogRequest("BYE", d, "", ""));  // 481
+    ASSERT_GT(wire.size(), 25u);
+
+    std::string pcap = ::testing::TempDir() + "gbplat_wire.pcap";
+    std::string out = ::testing::TempDir() + "gbplat_wire.txt";
+    writePcap(pcap, wire);
+    std::string cmd = "tshark -r " + pcap + " -d udp.port==5061,sip -T fields -e frame.number -e " +
+                      "_ws.col.Protocol -e _ws.malformed -E separator=/t > " + out + " 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream f(out);
+    std::string line;
+    size_t frames = 0;
+    while (std::getline(f, line)) {
+        ++frames;
+        std::vector<std::string> cols;
+        size_t pos = 0;
+        for (size_t tab; (tab = line.find('\t', pos)) != std::string::npos; pos = tab + 1) {
+            cols.push_back(line.substr(pos, tab - pos));
+        }
+        cols.push_back(line.substr(pos));
+        ASSERT_GE(cols.size(), 2u) << line;
+        EXPECT_EQ(cols[1].rfind("SIP", 0), 0u) << "frame " << cols[0] << ": " << line;
+        EXPECT_TRUE(cols.size() < 3 || cols[2].empty()) << "frame " << cols[0] << " malformed";
+    }
+    EXPECT_EQ(frames, wire.size());
 }
 
 }  // namespace
