@@ -10,7 +10,7 @@
 namespace {
 
 // Receive work done in one pass of the event loop before the rest of the GUI gets a turn.
-constexpr qint64 kReceiveBudgetMs = 10;
+constexpr qint64 kReceiveBudgetMs = 5;
 // Room for catalogue bursts while the GUI thread is busy elsewhere.
 constexpr int kReceiveBufferBytes = 1 << 20;
 
@@ -50,7 +50,8 @@ SipSession::SipSession(Logger* log, const ReplaySettings& settings, QObject* par
       m_settings(settings),
       m_platAddress(settings.platIp),
       m_timings(SessionTimings::current()),
-      m_recvBuffer(new char[kMaxDatagram + 1]) {
+      m_recvBuffer(new char[kMaxDatagram + 1]),
+      m_datagram(new char[kMaxUdpPayload]) {
     const auto latin = [](const QString& s) { return s.toLatin1(); };
     m_codec.setSessionParams(
         latin(settings.hostIp).constData(), latin(settings.hostDevCode).constData(),
@@ -286,7 +287,6 @@ void SipSession::timerEvent(QTimerEvent* event) {
 // ---- Receive path ------------------------------------------------------------------------
 
 void SipSession::onDatagram() {
-    m_drainQueued = false;
     // A host callback that runs a nested event loop must not re-enter the handler; the pass
     // already running reads what arrives meanwhile.
     if (!m_recvLock.tryLock()) {
@@ -294,23 +294,20 @@ void SipSession::onDatagram() {
     }
     QElapsedTimer budget;
     budget.start();
-    while (m_socket != nullptr && m_socket->hasPendingDatagrams()) {
+    // Each pass ends with a read attempt, also when the socket turned out empty: a read is what
+    // re-arms the socket's read notification. A pass that runs out of time leaves the rest to
+    // that notification, which lets the timers and the widgets have their turn in between (a
+    // zero-time timer here would run ahead of them again).
+    while (m_socket != nullptr) {
         if (budget.elapsed() >= kReceiveBudgetMs) {
-            if (!m_drainQueued) {
-                m_drainQueued = true;
-                QMetaObject::invokeMethod(this, &SipSession::onDatagram, Qt::QueuedConnection);
-            }
             break;
         }
-        QUdpSocket* socket = m_socket;
-        QByteArray data(static_cast<int>(qMax<qint64>(socket->pendingDatagramSize(), 0)),
-                        Qt::Uninitialized);
         QHostAddress source;
-        const qint64 n = socket->readDatagram(data.data(), data.size(), &source);
+        const qint64 n = m_socket->readDatagram(m_datagram.get(), kMaxUdpPayload, &source);
         if (n < 0) {
             break;
         }
-        data.truncate(static_cast<int>(n));
+        const QByteArray data = QByteArray::fromRawData(m_datagram.get(), static_cast<int>(n));
         if (acceptDatagram(data, source)) {
             handleDatagram(data);
         }

@@ -33,6 +33,7 @@ public:
     enum CtrlKind { CtrlPause = 1, CtrlResume = 2, CtrlSpeed = 3, CtrlSeek = 4 };
 
     static constexpr int kMaxDatagram = 30720;
+    static constexpr int kMaxUdpPayload = 65536;
 
     SipSession(Logger* log, const ReplaySettings& settings, QObject* parent = nullptr);
     ~SipSession() override;
@@ -128,7 +129,7 @@ private:
     QTimer* m_inviteWait = nullptr;
     bool m_invitePending = false;
     QString m_lastStatusLine;
-    QSet<QString> m_strangers;  // sources already reported as not the platform
-    bool m_drainQueued = false;
-    std::unique_ptr<char[]> m_recvBuffer;
+    QSet<QString> m_strangers;             // sources already reported as not the platform
+    std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated
+    std::unique_ptr<char[]> m_datagram;    // one datagram as it comes off the socket
 };
