@@ -20,6 +20,16 @@
 namespace {
 
 const char* kUser = "34020000001320000001";
+const char* kCamera = "00309900101001000001";
+
+// A camera file of the test's own, so the program's runs do not depend on the demo data.
+std::string cameraFile() {
+    std::string path = ::testing::TempDir() + "gbplat_cameras.csv";
+    std::ofstream(path) << "code,name,online,train,car,type\n"
+                        << kCamera << ",1号车1车厢车厢前部摄像机1,1,1,1,1\n"
+                        << "00309900101002000002,1号车1车厢车厢后部摄像机2,0,1,1,2\n";
+    return path;
+}
 
 int freeUdpPort() {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -49,8 +59,8 @@ public:
         port = freeUdpPort();
         logPath = ::testing::TempDir() + "gbplat_" + std::to_string(port) + ".log";
         std::remove(logPath.c_str());
-        args.insert(args.begin(),
-                    {GBPLAT_BIN, "--port", std::to_string(port), "--log", logPath, "--quiet"});
+        args.insert(args.begin(), {GBPLAT_BIN, "--port", std::to_string(port), "--log", logPath,
+                                   "--quiet", "--cameras", cameraFile()});
         int pipeFd[2];
         if (pipe(pipeFd) != 0)
             return std::string();
@@ -113,8 +123,8 @@ int runSipp(const std::string& scenario, int platPort, const std::string& passwo
 }
 
 std::string spanKeys(int64_t start, int64_t end) {
-    return "-key camera 00399001010010000001 -key start " + std::to_string(start) + " -key end " +
-           std::to_string(end);
+    return "-key camera " + std::string(kCamera) + " -key start " + std::to_string(start) +
+           " -key end " + std::to_string(end);
 }
 
 // A console-like client on a plain socket for what sipp does not express easily.
