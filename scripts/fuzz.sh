@@ -27,11 +27,12 @@ for target in "${targets[@]}"; do
   mkdir -p "$work/corpus" "$artifacts"
   echo "fuzz.sh: $target for ${seconds}s"
   # The first corpus folder collects new inputs; the checked-in ones are only read.
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 NXROOT=/tmp \
-    timeout --kill-after=30 $((seconds + 120)) \
-    "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -jobs=1 \
+  # Run inside the scratch folder: libFuzzer may leave files in its working directory.
+  (cd "$work" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    NXROOT=/tmp timeout --kill-after=30 $((seconds + 120)) \
+    "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$artifacts" \
-    "$work/corpus" "$corpus/seeds" "$corpus/regressions" >"$work/log" 2>&1
+    "$work/corpus" "$corpus/seeds" "$corpus/regressions" >"$work/log" 2>&1)
   rc=$?
   tail -n 12 "$work/log"
   if [ $rc -ne 0 ]; then
