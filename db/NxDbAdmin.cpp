@@ -104,7 +104,8 @@ bool digits(const std::string& code) {
     return true;
 }
 
-// The parts of the 20-digit code: line 1-3, station 4-5, train 6-8, car 9-10, type 11-13.
+// The parts of the 20-digit code as the console's catalogue reading takes them (positions from
+// 0): line 0-2, a spare digit 3, station 4-5, train 6-8, car 9-10, type 11-13, serial 14-19.
 bool checkCamera(DemoCamera* cam, std::string* why) {
     if (cam->code.size() != 20 || !digits(cam->code)) {
         *why = "code is not 20 digits";
@@ -112,8 +113,8 @@ bool checkCamera(DemoCamera* cam, std::string* why) {
     }
     auto part = [&](size_t at, size_t n) { return std::atoi(cam->code.substr(at, n).c_str()); };
     cam->line = part(0, 3);
-    cam->station = part(3, 2);
-    if (part(5, 3) != cam->train || part(8, 2) != cam->car || part(10, 3) != cam->type) {
+    cam->station = part(4, 2);
+    if (part(6, 3) != cam->train || part(9, 2) != cam->car || part(11, 3) != cam->type) {
         *why = "train, car or type does not match the code";
         return false;
     }

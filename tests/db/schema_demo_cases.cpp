@@ -163,7 +163,7 @@ TEST_F(Schema, KeysRefuseDuplicates) {
     const char* camera =
         "INSERT INTO NXMODEL.TB6003_CAMERAINFO (F6003_IP,F6003_LINE,F6003_STATION,F6001_ZONE1NO,"
         "F6002_ZONE2NO,F6003_DEVTYPE,F6003_CAMERANAME,F6003_CAMERAGB,F6003_STATUS,"
-        "F6003_UPDATETIME) VALUES('',3,99,1,1,1,'a','00399001010010000001',1,0)";
+        "F6003_UPDATETIME) VALUES('',3,99,1,1,1,'a','00309900101001000001',1,0)";
     EXPECT_EQ(exec(camera), 1);
     EXPECT_EQ(exec(camera), 0);
     const char* monitor =
@@ -191,14 +191,14 @@ TEST_F(Demo, HoldsTheLineTrainsCarsAndCameras) {
                     "having count(*)=4) x"),
               60);
     EXPECT_EQ(count("select count(*) from NXMODEL.TB6003_CAMERAINFO where "
-                    "CAST(substr(F6003_CAMERAGB,6,3) AS integer)=F6001_ZONE1NO and "
-                    "CAST(substr(F6003_CAMERAGB,9,2) AS integer)=F6002_ZONE2NO and "
-                    "CAST(substr(F6003_CAMERAGB,11,3) AS integer)=F6003_DEVTYPE and "
+                    "CAST(substr(F6003_CAMERAGB,7,3) AS integer)=F6001_ZONE1NO and "
+                    "CAST(substr(F6003_CAMERAGB,10,2) AS integer)=F6002_ZONE2NO and "
+                    "CAST(substr(F6003_CAMERAGB,12,3) AS integer)=F6003_DEVTYPE and "
                     "F6003_DEVTYPE between 1 and 6"),
               240);
     // Names arrive in GBK: "1号车1车厢车厢前部摄像机1".
     EXPECT_EQ(scalar("select F6003_CAMERANAME from NXMODEL.dbo.TB6003_CAMERAINFO where "
-                     "F6003_CAMERAGB='00399001010010000001'"),
+                     "F6003_CAMERAGB='00309900101001000001'"),
               "1\xBA\xC5\xB3\xB5"
               "1\xB3\xB5\xCF\xE1\xB3\xB5\xCF\xE1\xC7\xB0\xB2\xBF\xC9\xE3\xCF\xF1\xBB\xFA"
               "1");
@@ -234,16 +234,16 @@ TEST_F(Demo, EveryCameraIsAPointWithADeviceNumber) {
     char point[] =
         "select F4009_AOJ,F1010_APPSYSID,F4004_MEASTYPEID,F4009_POINTNO1,F1002_BAYAREANO,"
         "F4009_POINTDESC from NXMODEL.dbo.TB4009_DIGPOINT where "
-        "F4009_POINTCODE='CAM00399003020050000053'";
+        "F4009_POINTCODE='CAM00309900302005000053'";
     ASSERT_EQ(db.BeginSelectRcdSet(point, 101), 1);
     ASSERT_EQ(db.GetRcdCount(), 1);
     EXPECT_EQ(db.GetIntVal(0, 1), 10);
     EXPECT_EQ(db.GetIntVal(0, 4), 3);  // bay area: the train
     char device[] =
         "select F2023_DEVNO from NXMODEL.dbo.TB2023_CCTVDEV where F2023_TYPE=2 and "
-        "F4009_POINTCODE='CAM00399003020050000053'";
+        "F4009_POINTCODE='CAM00309900302005000053'";
     ASSERT_EQ(db.BeginSelectRcdSet(device, 101), 1);
-    EXPECT_STREQ(db.GetColVal(0, 0, nullptr), "00399003020050000053");
+    EXPECT_STREQ(db.GetColVal(0, 0, nullptr), "00309900302005000053");
 
     EXPECT_EQ(count("select count(*) from NXMODEL.dbo.TB2023_CCTVDEV d join "
                     "NXMODEL.dbo.TB4009_DIGPOINT p on p.F4009_POINTCODE=d.F4009_POINTCODE"),
@@ -256,15 +256,15 @@ TEST_F(Demo, EveryCameraIsAPointWithADeviceNumber) {
     CNX_DBOption group;
     char members[] =
         "select F4009_POINTCODE from NXMODEL.dbo.TB4009_DIGPOINT where "
-        "F1010_APPSYSID=10 AND F1001_GROUPCODE='00399007' order by F4009_POINTNO1";
+        "F1010_APPSYSID=10 AND F1001_GROUPCODE='003099007' order by F4009_POINTNO1";
     ASSERT_EQ(group.BeginSelectRcdSet(members, 101), 1);
     ASSERT_EQ(group.GetRcdCount(), 24);
-    EXPECT_STREQ(group.GetColVal(0, 0, nullptr), "CAM00399007010010000145");
+    EXPECT_STREQ(group.GetColVal(0, 0, nullptr), "CAM00309900701001000145");
 }
 
 TEST_F(Demo, NewRowsAfterTheDemoGetFreshNumbers) {
     ASSERT_EQ(exec("INSERT INTO NXMODEL.dbo.TB6007_CCTVGBFAV (F6003_CAMERAGB,F6007_DESC,"
-                   "F0101_PTZPLEVEL) VALUES ('00399001010010000001','x',1)"),
+                   "F0101_PTZPLEVEL) VALUES ('00309900101001000001','x',1)"),
               1);
     EXPECT_EQ(scalar("select max(F6007_NO) FROM NXMODEL.dbo.TB6007_CCTVGBFAV"),
               std::to_string(rows("TB6007_CCTVGBFAV")));
@@ -295,9 +295,9 @@ TEST(DemoCameras, TheListIsCheckedAgainstTheCodes) {
 
     const char* bad[] = {
         "code,name,online,train,car,type\n0039900101001000000,a,1,1,1,1\n",   // 19 digits
-        "code,name,online,train,car,type\n00399001010010000001,a,1,2,1,1\n",  // wrong train
-        "code,name,online,train,car,type\n00399001010010000001,a,x,1,1,1\n",  // not a number
-        "code,name,online,train,car,type\n00399001010010000001,a,1,1,1\n",    // 5 fields
+        "code,name,online,train,car,type\n00309900101001000001,a,1,2,1,1\n",  // wrong train
+        "code,name,online,train,car,type\n00309900101001000001,a,x,1,1,1\n",  // not a number
+        "code,name,online,train,car,type\n00309900101001000001,a,1,1,1\n",    // 5 fields
     };
     for (const char* text : bad) {
         cameras.clear();
@@ -305,7 +305,7 @@ TEST(DemoCameras, TheListIsCheckedAgainstTheCodes) {
         EXPECT_NE(error.find("line 2"), std::string::npos) << error;
     }
     ASSERT_TRUE(nxdb::parseCameraCsv(
-        "code,name,online,train,car,type\n00399001010010000001,\"a, \"\"b\"\"\",1,1,1,1\n",
+        "code,name,online,train,car,type\n00309900101001000001,\"a, \"\"b\"\"\",1,1,1,1\n",
         &cameras, &error));
     EXPECT_EQ(cameras.back().name, "a, \"b\"");
 }

@@ -58,11 +58,12 @@ sqlite_value() { sqlite3 "$work/nxroot/data/nxmodel.db" "$1"; }
 
 # The catalogue must bring back the cameras of train 10 that the database lost, with their names.
 check_catalogue_in_store() {
-  local query=$1 count name expected
+  local query=$1 count name code expected
   count=$($query "select count(*) from TB6003_CAMERAINFO where F6001_ZONE1NO=10")
   [ "$count" = "24" ] || fail "train 10 has $count cameras in the store after the catalogue, not 24"
-  name=$($query "select F6003_CAMERANAME from TB6003_CAMERAINFO where F6003_CAMERAGB='00399010060040000240'")
-  expected=$(grep '^00399010060040000240,' "$src/db/demo/cameras.csv" | cut -d, -f2)
+  code=$(tail -n 1 "$src/db/demo/cameras.csv" | cut -d, -f1)
+  expected=$(tail -n 1 "$src/db/demo/cameras.csv" | cut -d, -f2)
+  name=$($query "select F6003_CAMERANAME from TB6003_CAMERAINFO where F6003_CAMERAGB='$code'")
   [ "$name" = "$expected" ] || fail "camera name read back as '$name', expected '$expected'"
   printf '%s' "$name" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "stored name is not UTF-8"
 }
