@@ -194,6 +194,52 @@ void CPlugOrvex::FillApiTable() {
                        ::ModifyMonitor};
 }
 
+bool CPlugOrvex::LoadUiLibrary() {
+    if (m_dllNameRefused) {
+        Log().printTime2("[OpenView] uiLibrary name refused, no UI library loaded");
+        return false;
+    }
+    const std::string dllName = NxCompleteUiLibraryName(m_dllName);
+    if (dllName.size() >= sizeof m_dllName) {
+        Log().printTime2("[OpenView] uiLibrary name too long: %s", dllName.c_str());
+        return false;
+    }
+    CopyText(m_dllName, dllName.c_str());
+    m_uiLibrary = LoadLibraryA(m_dllName);
+    if (!m_uiLibrary) {
+        Log().printTime2("LoadLibrary failed, nError: %d ,m_dllName:%s ",
+                         static_cast<int>(GetLastError()), m_dllName);
+        return false;
+    }
+    Log().printTime2("LoadLibrary yes");
+    return true;
+}
+
+void CPlugOrvex::ShowForm(const CVGHostWindow& parent, int32_t left, int32_t top, int32_t right,
+                          int32_t bottom, GroupNameList& grpArr) {
+    auto show = UiExport<ShowDialogFn>("ShowDialog");
+    if (!show)
+        return;
+    // The host's rectangle counts y from the top, the page is placed from the bottom.
+    uiParam placement{m_parentWindow,
+                      m_placement,
+                      left,
+                      parent.GetWindowHeight() - bottom,
+                      right - left,
+                      bottom - top,
+                      static_cast<int32_t>(m_background & 0xFF),
+                      static_cast<int32_t>((m_background >> 8) & 0xFF),
+                      static_cast<int32_t>((m_background >> 16) & 0xFF)};
+    std::unique_ptr<init_param> block(new init_param{});
+    block->apiTable = &m_api;
+    block->grpArr = &grpArr;
+    block->dispatchTable = &m_dispatch;
+    block->sipGrpArr = &m_sipGrpArr;
+    std::memcpy(block->monitorRows, m_monitors, sizeof m_monitors);
+    block->sipCameras = &m_sipCameras;
+    show(&placement, block.get(), &m_zoneInfo, m_positionBlocks, kPositionCount, this);
+}
+
 int32_t CPlugOrvex::OpenView(CVGHostWindow* parent, int32_t left, int32_t top, int32_t right,
                              int32_t bottom, int32_t, int32_t, int32_t) {
     if (!parent) {
@@ -217,43 +263,9 @@ int32_t CPlugOrvex::OpenView(CVGHostWindow* parent, int32_t left, int32_t top, i
     m_sipGrpRows.assign(m_stations, m_stations + m_stationCount);
     m_sipGrpArr = StationList{m_stationCount, m_sipGrpRows.empty() ? nullptr : m_sipGrpRows.data()};
 
-    if (m_dllNameRefused) {
-        Log().printTime2("[OpenView] uiLibrary name refused, no UI library loaded");
+    if (!LoadUiLibrary())
         return 0;
-    }
-    const std::string dllName = NxCompleteUiLibraryName(m_dllName);
-    if (dllName.size() >= sizeof m_dllName) {
-        Log().printTime2("[OpenView] uiLibrary name too long: %s", dllName.c_str());
-        return 0;
-    }
-    CopyText(m_dllName, dllName.c_str());
-
-    m_uiLibrary = LoadLibraryA(m_dllName);
-    if (!m_uiLibrary) {
-        Log().printTime2("LoadLibrary failed, nError: %d ,m_dllName:%s ",
-                         static_cast<int>(GetLastError()), m_dllName);
-        return 0;
-    }
-    Log().printTime2("LoadLibrary yes");
-    if (auto show = UiExport<ShowDialogFn>("ShowDialog")) {
-        uiParam placement{m_parentWindow,
-                          m_placement,
-                          left,
-                          parent->GetWindowHeight() - bottom,
-                          right - left,
-                          bottom - top,
-                          static_cast<int32_t>(m_background & 0xFF),
-                          static_cast<int32_t>((m_background >> 8) & 0xFF),
-                          static_cast<int32_t>((m_background >> 16) & 0xFF)};
-        std::unique_ptr<init_param> block(new init_param{});
-        block->apiTable = &m_api;
-        block->grpArr = &grpArr;
-        block->dispatchTable = &m_dispatch;
-        block->sipGrpArr = &m_sipGrpArr;
-        std::memcpy(block->monitorRows, m_monitors, sizeof m_monitors);
-        block->sipCameras = &m_sipCameras;
-        show(&placement, block.get(), &m_zoneInfo, m_positionBlocks, kPositionCount, this);
-    }
+    ShowForm(*parent, left, top, right, bottom, grpArr);
     return 1;
 }
 

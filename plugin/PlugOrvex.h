@@ -91,6 +91,9 @@ public:
     void LoadSipCameras();
     void FillApiTable();
     void CloseUiLibrary();
+    bool LoadUiLibrary();
+    void ShowForm(const CVGHostWindow& parent, int32_t left, int32_t top, int32_t right,
+                  int32_t bottom, GroupNameList& grpArr);
     template <typename Fn>
     Fn UiExport(const char* name) const {
         return m_uiLibrary ? reinterpret_cast<Fn>(GetProcAddress(m_uiLibrary, name)) : nullptr;

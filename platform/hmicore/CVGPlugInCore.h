@@ -1,6 +1,13 @@
 #pragma once
-// The HMI host's plug-in base class. The host loads a plug-in library, calls its CreatePlugIn,
-// drives the object through the virtual slots below and deletes it when the page goes away.
+// The HMI host's plug-in base class. A host drives a plug-in library like this:
+//   void* lib = dlopen(".../libin_Orvex.so", RTLD_NOW);
+//   auto create = reinterpret_cast<CreatePlugInFn>(dlsym(lib, "CreatePlugIn"));
+//   CVGPlugInCore* plugIn = create(0);                    // null when it cannot be made
+//   CVGHostWindow page(nativeHandle, pageHeight);          // the window the view lives in
+//   plugIn->OpenView(&page, left, top, right, bottom, 0, 0, 0);  // 1: the view's library loaded
+//   ... the host's event loop runs; the view calls back into the plug-in by itself ...
+//   delete plugIn;                                        // closes the view, unloads its library
+//   dlclose(lib);
 #include <cstdint>
 
 #include "cctv_records.h"
