@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "NxDbAdmin.h"
 #include "PlugInApi.h"
 #include "PlugTestEnv.h"
 #include "SqlText.h"
@@ -196,6 +197,22 @@ TEST_P(UiBinding, RoleLevelAndSettingsFollowTheEnvironment) {
     EXPECT_EQ(bare->m_metro, 0);
     EXPECT_EQ(bare->m_background, 0u);
     EXPECT_STREQ(bare->m_dllName, "");
+}
+
+TEST_P(UiBinding, TheDemoDataSetFeedsTheView) {
+    std::string error;
+    ASSERT_TRUE(nxdb::loadDemo(true, &error)) << error;
+    auto plug = MakePlugIn();
+    EXPECT_EQ(plug->m_zoneInfo.zone1Count, 10);
+    EXPECT_EQ(plug->m_zoneInfo.zone2Count, 60);
+    EXPECT_NE(plug->m_monitors[0].F6004_MONITOR[0], '\0');
+    CVGHostWindow parent(9, 700);
+    ASSERT_EQ(plug->OpenView(&parent, 0, 0, 100, 100, 0, 0, 0), 1);
+    EXPECT_TRUE(JournalHas("stations count=1 first=99,99,3\xBA\xC5\xCF\xDF\xC1\xD0\xB3\xB5"));
+    EXPECT_EQ(plug->m_sipCameras.count, 240);
+    EXPECT_EQ(UpdateTourInfo(plug.get()), 1);
+    EXPECT_EQ(plug->m_tours.count, 0);  // the demo tours belong to levels 1 and 2
+    EXPECT_GT(plug->m_tourCameras.count, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Db, UiBinding, ::testing::Values(Backend::SQLite), BackendName);
