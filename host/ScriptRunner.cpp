@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -140,6 +141,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               r.fail(s, "text is \"" + (w ? widgetText(w) : QString("<no widget>")) + "\"");
               return Status::Failed;
           }}},
+        {"wait-file", {3, true, [](S& r, const Step& s) { return r.doWaitFile(s); }}},
         {"dialog", {1, true, [](S& r, const Step& s) { return r.doDialog(s); }}},
         {"screenshot", {1, true, [](S& r, const Step& s) { return r.doScreenshot(s); }}},
         {"exec",
@@ -321,6 +323,25 @@ ScriptRunner::Status ScriptRunner::doSlider(const Step& s) {
 ScriptRunner::Status ScriptRunner::doWaitText(const QString& object, const QString& text) {
     QWidget* w = findWidget(object);
     return w != nullptr && widgetText(w).contains(text) ? Status::Done : Status::Pending;
+}
+
+ScriptRunner::Status ScriptRunner::doWaitFile(const Step& s) {
+    // Reading a growing log on every tick would cost more than the wait; four looks a second do.
+    if (nowMs() < m_nextFileLook)
+        return Status::Pending;
+    m_nextFileLook = nowMs() + 250;
+    QFile file(s.args[0]);
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::Pending;
+    const QByteArray text = s.args[2].toUtf8();
+    int count = 0;
+    while (!file.atEnd())
+        if (file.readLine().contains(text))
+            ++count;
+    if (count < s.args[1].toInt())
+        return Status::Pending;
+    m_nextFileLook = 0;
+    return Status::Done;
 }
 
 ScriptRunner::Status ScriptRunner::doDialog(const Step& s) {

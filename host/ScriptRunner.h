@@ -15,9 +15,11 @@
 //   wait-status <text>                 wait-text on labelStatus
 //   wait-count <object> <n>            until a combo box holds at least n items
 //   expect-text <object> <text>        the widget's text contains text, now
+//   wait-file <file> <n> <text>        until at least n lines of the file contain text
 //   dialog <text>                      until a modal dialog showing text is open; then close it
 //   screenshot <file>                  PNG of the main window (relative to the output folder)
-//   exec <command>                     run a shell command and wait for it
+//   exec <command>                     run a shell command and wait for it (the event loop
+//                                      waits too: keep it short; wait-file waits without blocking)
 //   echo <text>                        print a line
 //   quit [code]                        end the session with the code (default 0)
 // ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
@@ -75,6 +77,7 @@ private:
     Status doClick(const Step& s);
     Status doSlider(const Step& s);
     Status doWaitText(const QString& object, const QString& text);
+    Status doWaitFile(const Step& s);
     Status doDialog(const Step& s);
     Status doScreenshot(const Step& s);
 
@@ -84,6 +87,7 @@ private:
     int m_defaultTimeoutMs = 15000;
     qint64 m_stepDeadline = 0;
     qint64 m_waitUntil = 0;
+    qint64 m_nextFileLook = 0;
     bool m_stepStarted = false;
     bool m_busy = false;
     QString m_outputDir;

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
 
@@ -93,6 +94,22 @@ private slots:
             status->setText("closed");
         });
         QCOMPARE(run("click btnPlay\ndialog 开始时间\nwait-status closed"), 0);
+    }
+
+    void waitFileCountsMatchingLines() {
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        log.write("EVENT registered\nother\n");
+        log.flush();
+        QTimer::singleShot(300, this, [&log] {
+            log.write("EVENT registered\n");
+            log.flush();
+        });
+        const QString script = QString("wait-file %1 2 EVENT registered").arg(log.fileName());
+        QCOMPARE(run(script), 0);
+        QCOMPARE(
+            run("timeout 600\n" + QString("wait-file %1 3 EVENT registered").arg(log.fileName())),
+            1);
     }
 
     void quitCodeIsTheExitCode() { QCOMPARE(run("quit 7\nclick btnPlay"), 7); }
