@@ -517,9 +517,10 @@ const char* CCTVCAR::buildByeOk(int* length) {
 
 // ---------------------------------------------------------------- playback dialog
 
-std::string CCTVCAR::dialogValue(const std::map<std::string, std::string>& map) const {
+const std::string& CCTVCAR::dialogValue(const std::map<std::string, std::string>& map) const {
+    static const std::string none;
     auto it = map.find(m_params.dialogKey);
-    return it == map.end() ? std::string() : it->second;
+    return it == map.end() ? none : it->second;
 }
 
 std::string CCTVCAR::dialogFrom() const {
@@ -786,7 +787,7 @@ const char* CCTVCAR::cseqMethod() const {
 }
 
 bool CCTVCAR::isPlaybackCallId(const char* callId) const {
-    std::string dialog = dialogValue(m_dialogCallIds);
+    const std::string& dialog = dialogValue(m_dialogCallIds);
     return callId != nullptr && !dialog.empty() && dialog == callId;
 }
 

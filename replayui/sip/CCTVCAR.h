@@ -132,7 +132,7 @@ private:
     std::string catalogQueryHead() const;
     std::string controlBody(std::initializer_list<std::string> inner) const;
     std::vector<Header> echoedHeaders();
-    std::string dialogValue(const std::map<std::string, std::string>& map) const;
+    const std::string& dialogValue(const std::map<std::string, std::string>& map) const;
     std::string dialogFrom() const;
     std::string dialogTo() const;
     Frame dialogFrame(int kind, const std::string& cseq) const;

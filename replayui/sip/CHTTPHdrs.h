@@ -76,8 +76,24 @@ public:
     // --- incoming message ---
     // Header length including the blank line; 0 when incomplete; -1 when malformed.
     int parseHeaders(const char* bytes, int count);
-    // nullptr when the name is absent (an empty value is "").
-    const char* incomingHeader(const char* name) const;
+    // nullptr when the name is absent (an empty value is ""). Inline, so the hash of a literal
+    // name is folded at compile time.
+    const char* incomingHeader(const char* name) const {
+        return name == nullptr ? nullptr : incomingHeader(std::string_view(name));
+    }
+    const char* incomingHeader(std::string_view name) const {
+        return incomingValue(name, nameHash(name));
+    }
+
+    // FNV-1a over the lower-case bytes, so names that differ only in case share a hash.
+    static constexpr uint32_t nameHash(std::string_view name) {
+        uint32_t h = 2166136261u;
+        for (char c : name) {
+            const char l = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+            h = (h ^ uint8_t(l)) * 16777619u;
+        }
+        return h;
+    }
     int incomingKind() const { return m_inKind; }
     int incomingStatus() const { return m_inStatus; }
     float incomingVersion() const { return m_inVersion; }
@@ -109,6 +125,7 @@ private:
         void clear();
     };
 
+    const char* incomingValue(std::string_view name, uint32_t hash) const;
     void resetIncoming();
     int parseStartLine(const char* data, int lineEnd);
     int parseHeaderBlock(const char* data, int begin, int end);
