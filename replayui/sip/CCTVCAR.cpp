@@ -669,6 +669,12 @@ int CCTVCAR::contentLength(int64_t* n) const {
     return 1;
 }
 
+// Length of the body up to the datagram's terminating zero, if one comes first.
+static int bodyUpToZero(const char* body, int length) {
+    const void* nul = std::memchr(body, '\0', size_t(length));
+    return nul == nullptr ? length : int(static_cast<const char*>(nul) - body);
+}
+
 int CCTVCAR::handleIncoming(const char* bytes, int count) {
     m_messageKind.clear();
     int r = parseHeaders(bytes, count);
@@ -681,10 +687,7 @@ int CCTVCAR::handleIncoming(const char* bytes, int count) {
     // The body is what arrived after the headers, never more.
     int64_t bodyEnd = hasLength ? std::min<int64_t>(count, r + n) : count;
     const char* body = bytes + r;
-    int bodyLength = int(bodyEnd - r);
-    const char* nul = static_cast<const char*>(std::memchr(body, '\0', size_t(bodyLength)));
-    if (nul != nullptr)
-        bodyLength = int(nul - body);
+    int bodyLength = bodyUpToZero(body, int(bodyEnd - r));
 
     int64_t result = r;
     switch (incomingKind()) {
@@ -694,8 +697,9 @@ int CCTVCAR::handleIncoming(const char* bytes, int count) {
             int end = findText(bytes, r, count, "</Notify>");
             if (end < 0)
                 return 0;
+            // Its body runs to the end of the document, whatever Content-Length says.
             result = end + 9;
-            bodyLength = std::min(bodyLength, int(result) - r);
+            bodyLength = bodyUpToZero(body, int(result) - r);
             break;
         }
         case kInMessage:

@@ -278,6 +278,17 @@ TEST(Catalogue, EveryCatalogBodyReplacesTheList) {
     EXPECT_TRUE(car.catalogue().empty());
 }
 
+TEST(Catalogue, NotifyBodyRunsToItsEndWhateverContentLengthSays) {
+    CCTVCAR car;
+    configure(car);
+    std::string body = catalogueBody(
+        QStringLiteral("Notify"),
+        item(QStringLiteral("00201507004001000001"), QStringLiteral("名"), QStringLiteral("ON")));
+    std::string d = request("NOTIFY", body, "10");
+    EXPECT_EQ(feed(car, d), int(d.size()) - 2);
+    EXPECT_EQ(car.catalogue().size(), 1u);
+}
+
 TEST(Catalogue, LongNameIsCutAtACharacterBoundary) {
     CCTVCAR car;
     configure(car);
