@@ -71,6 +71,9 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
 }
 
 MainForm::~MainForm() {
+    // The session logs through m_log; it goes first. Nothing is sent on the way out.
+    delete m_session;
+    m_session = nullptr;
     delete ui;
 }
 

@@ -1,5 +1,7 @@
 // Registration, keepalive and the receive filters of the session, against a scripted platform.
+#include <QPointer>
 #include <QSignalSpy>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include "formtestkit.h"
@@ -34,6 +36,7 @@ private slots:
     void strangersAndMediaAreDropped();
     void datagramSizeLimit();
     void withoutSettingsFileTheDefaultsConfigureTheSession();
+    void brokenSocketIsReplacedBeforeASend();
 };
 
 void TestRegistration::twoStepsWithStatusTexts() {
@@ -229,6 +232,26 @@ void TestRegistration::withoutSettingsFileTheDefaultsConfigureTheSession() {
     QVERIFY(last != nullptr);
     QVERIFY(QByteArray(last).startsWith("REGISTER SIP:01552403048401000001@0:5061 SIP/2.0\r\n"));
     QCOMPARE(rig.form()->widgets()->cbxLine->itemText(0), QStringLiteral("0号线"));
+}
+
+void TestRegistration::brokenSocketIsReplacedBeforeASend() {
+    FormRig rig;
+    QVERIFY(rig.logIn());
+    ScriptedPlatform& p = rig.platform();
+    SipSession* session = rig.form()->session();
+    QPointer<QUdpSocket> broken = session->socket();
+    broken->close();
+    p.forget();
+    // Refresh's query is a locked send: the socket is checked and rebuilt first.
+    QVERIFY(session->doCatalogQuery());
+    QVERIFY(!p.waitFor("MESSAGE ").isEmpty());
+    QVERIFY(session->socket() != broken.data());
+    QCOMPARE(session->socket()->localPort(), rig.formPort());
+    QTRY_VERIFY(broken.isNull());  // the old one is deleted, not kept until the form goes
+    // The new socket receives.
+    p.send(p.reply(p.request("MESSAGE", "x-1", 1, QByteArray()), "200 OK"));
+    QTRY_COMPARE(rig.form()->widgets()->labelStatus->text(),
+                 QStringLiteral("控制状态反馈- 200 OK"));
 }
 
 QTEST_MAIN(TestRegistration)
