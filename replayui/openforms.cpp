@@ -52,9 +52,9 @@ void closeDialog(NxWindowHandle hostWindow) {
     if (it == openForms().end()) {
         return;
     }
-    QWinWidget* widget = it->widget;
+    QPointer<QWinWidget> widget = it->widget;
     openForms().erase(it);
-    delete widget;  // the form is its child
+    delete widget.data();  // the form is its child
 }
 
 bool autoRefresh(init_param* /*positionBlocks*/, int32_t /*blockCount*/,

@@ -1,19 +1,21 @@
 #pragma once
 // The forms shown in host windows, and what the library's exports do with them.
+#include <QPointer>
 #include <QString>
 #include <vector>
 
 #include "cctv_records.h"
 
-class MainForm;
-class QWinWidget;
+#include "mainform.h"
+#include "qwinwidget.h"
 
 namespace console {
 
 struct OpenForm {
     NxWindowHandle hostWindow;  // key; not unique, lookups take the first
-    QWinWidget* widget;
-    MainForm* form;
+    // Guarded: the host may destroy its window, and our widget with it, before CloseDialog.
+    QPointer<QWinWidget> widget;
+    QPointer<MainForm> form;
 };
 
 // Process-wide, in the order the forms were shown.

@@ -24,6 +24,7 @@ private slots:
     void showEmbedsAFormInTheHostWidget();
     void sameHandleTwiceAndCloseOrder();
     void unknownHandlesAreHarmless();
+    void hostWindowGoneBeforeClose();
     void applicationObjectIsMadeOnlyWhenMissing();
 
 private:
@@ -105,6 +106,16 @@ void TestExports::unknownHandlesAreHarmless() {
     QVERIFY(m_show(nullptr, &m_data, nullptr, nullptr, 6, this));
     m_close(handle);
     QCOMPARE(containers(host).size(), 0);
+}
+
+void TestExports::hostWindowGoneBeforeClose() {
+    auto* host = new QWidget;
+    const auto handle = static_cast<NxWindowHandle>(host->winId());
+    uiParam placement{handle, 0, 0, 0, 0, 0, 0, 0, 0};
+    m_show(&placement, &m_data, nullptr, nullptr, 6, this);
+    delete host;  // takes the embedded form with it
+    m_close(handle);
+    QVERIFY(m_refresh(nullptr, 6, handle));
 }
 
 void TestExports::applicationObjectIsMadeOnlyWhenMissing() {
