@@ -46,8 +46,10 @@ struct Environment {
     std::string pgDatabase;
 
     bool Prepare(bool postgres, std::string* why) {
-        char pattern[] = "/tmp/nx-bench.XXXXXX";
-        root = mkdtemp(pattern);
+        // NX_BENCH_DIR puts the SQLite file elsewhere, e.g. on /dev/shm to take the disk out.
+        const char* dir = std::getenv("NX_BENCH_DIR");
+        std::string pattern = std::string(dir ? dir : "/tmp") + "/nx-bench.XXXXXX";
+        root = mkdtemp(&pattern[0]);
         std::filesystem::create_directories(root + "/cfg");
         std::ofstream(root + "/cfg/debug.ini") << "[ORVEX]\nDebugFlag=0\n";
         setenv("NXROOT", root.c_str(), 1);
