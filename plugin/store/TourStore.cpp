@@ -93,10 +93,12 @@ extern "C" NX_EXPORT void AddTourInfo(TourRow* tour, TourCameraList* cameras, vo
             db.RollbackTransaction();
         return;
     }
-    InsertCameras(self, db, kAddTourCamera, index, *cameras, false,
-                  "[TourInfoAdd] insert camera failed:%s");
+    // The index is taken once the head is in; each camera then stands on its own, so one
+    // failed camera does not undo the tour or the other cameras.
     if (locked)
         db.CommitTransaction();
+    InsertCameras(self, db, kAddTourCamera, index, *cameras, false,
+                  "[TourInfoAdd] insert camera failed:%s");
 }
 
 extern "C" NX_EXPORT void ModifyTourInfo(TourRow* tour, TourCameraList* cameras, void* plugIn) {

@@ -111,6 +111,18 @@ TEST_P(TourStore, FailedHeadInsertAddsNoCameras) {
     EXPECT_NE(Log().find("[TourInfoAdd] failed: INSERT INTO"), std::string::npos);
 }
 
+TEST_P(TourStore, AFailedCameraLeavesTheTourAndTheOtherCameras) {
+    auto plug = MakePlugIn();
+    TourRow tour = Tour("t", 5);
+    TourCameraRow cams[3] = {TourCamera(0, "A", 1), TourCamera(0, "B", 2), TourCamera(0, "C", 3)};
+    CopyText(cams[1].F6003_CAMERANAME, "\xFF\xFE");  // not GBK
+    TourCameraList list{3, cams};
+    AddTourInfo(&tour, &list, plug.get());
+    EXPECT_EQ(Count("NXMODEL.dbo.TB6009_CCTVTOURINFO"), 1);
+    EXPECT_EQ(CamerasOf(1), (Rows{{"A", "1"}, {"C", "3"}}));
+    EXPECT_NE(Log().find("[TourInfoAdd] insert camera failed:INSERT INTO"), std::string::npos);
+}
+
 TEST_P(TourStore, ModifyReplacesCamerasUnderTheToursOwnIndex) {
     AddTourRow(1, 3);
     AddCameraRow(1, "OLD");
