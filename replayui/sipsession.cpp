@@ -10,7 +10,7 @@
 namespace {
 
 // Receive work done in one pass of the event loop before the rest of the GUI gets a turn.
-constexpr qint64 kReceiveBudgetMs = 5;
+constexpr qint64 kReceiveBudgetMs = 2;
 // Room for catalogue bursts while the GUI thread is busy elsewhere.
 constexpr int kReceiveBufferBytes = 1 << 20;
 
