@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -146,18 +147,36 @@ int CHTTPHdrs::Table::find(std::string_view name, uint32_t hash) const {
     return -1;
 }
 
-uint32_t CHTTPHdrs::Table::store(std::string_view t) {
-    // The text may live in the arena itself: grow first, then copy from its new place.
-    const char* base = arena.data();
-    uint32_t off = uint32_t(arena.size());
-    if (t.data() >= base && t.data() < base + arena.size()) {
-        size_t from = size_t(t.data() - base);
-        arena.reserve(arena.size() + t.size() + 1);
-        arena.append(arena, from, t.size());
-    } else {
-        arena.append(t.data(), t.size());
+void CHTTPHdrs::Arena::reserve(size_t capacity) {
+    if (capacity <= m_capacity)
+        return;
+    capacity = std::max(capacity, 2 * m_capacity);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (m_size > 0)
+        std::memcpy(grown.get(), m_data.get(), m_size);
+    m_data = std::move(grown);
+    m_capacity = capacity;
+}
+
+void CHTTPHdrs::Arena::appendText(const char* bytes, size_t count) {
+    if (m_size + count + 1 > m_capacity) {
+        // The bytes may be ours: find them again after the move.
+        const char* base = m_data.get();
+        const bool inside = base != nullptr && bytes >= base && bytes < base + m_size;
+        const size_t from = inside ? size_t(bytes - base) : 0;
+        reserve(m_size + count + 1);
+        if (inside)
+            bytes = m_data.get() + from;
     }
-    arena.push_back('\0');
+    if (count > 0)
+        std::memmove(m_data.get() + m_size, bytes, count);
+    m_size += uint32_t(count);
+    m_data[m_size++] = '\0';
+}
+
+uint32_t CHTTPHdrs::Table::store(std::string_view t) {
+    uint32_t off = arena.size();
+    arena.appendText(t.data(), t.size());
     return off;
 }
 
@@ -413,12 +432,11 @@ int CHTTPHdrs::parseStartLine(const char* d, int lineEnd) {
 // The header block is copied once into the incoming arena and cut into NUL-terminated names and
 // values in place; only folded lines and compact names need further text.
 int CHTTPHdrs::parseHeaderBlock(const char* d, int begin, int end) {
-    std::string& arena = m_in.arena;
-    const uint32_t base = uint32_t(arena.size());
+    Arena& arena = m_in.arena;
+    const uint32_t base = arena.size();
     const uint32_t stop = base + uint32_t(end - begin);
     arena.reserve(stop + 1 + 2 * size_t(end - begin) + 512);  // room for the derived keys
-    arena.append(d + begin, size_t(end - begin));
-    arena.push_back('\0');
+    arena.appendText(d + begin, size_t(end - begin));
     uint32_t pos = base;
     while (pos < stop) {
         const uint32_t lineStart = pos;

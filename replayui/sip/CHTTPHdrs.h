@@ -5,6 +5,7 @@
 // by one case-insensitive name lookup.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,9 +109,27 @@ private:
         uint32_t nameOff, nameLen, valueOff, valueLen;
         uint32_t nameHash;  // of the lower-case name: most lookups end at one comparison
     };
+    // Growable byte store of a table's texts; appends are a bounds check and a copy.
+    class Arena {
+    public:
+        char* data() { return m_data.get(); }
+        const char* data() const { return m_data.get(); }
+        uint32_t size() const { return m_size; }
+        char& operator[](uint32_t i) { return m_data[i]; }
+        void clear() { m_size = 0; }
+        void reserve(size_t capacity);
+        // Appends the bytes and a terminating zero; the bytes may lie in the arena itself.
+        void appendText(const char* bytes, size_t count);
+
+    private:
+        std::unique_ptr<char[]> m_data;
+        uint32_t m_size = 0;
+        size_t m_capacity = 0;
+    };
+
     struct Table {
         static constexpr uint32_t kBuckets = 512;  // open addressing, at most half full
-        std::string arena;                         // NUL-terminated names and values back to back
+        Arena arena;                               // NUL-terminated names and values back to back
         std::vector<Slot> entries;
         std::array<int16_t, kBuckets> buckets;  // slot number by name hash, -1 free
         Table() { buckets.fill(-1); }
