@@ -682,8 +682,10 @@ int CCTVCAR::handleIncoming(const char* bytes, int count) {
         return r;
     int64_t n = 0;
     int hasLength = contentLength(&n);
-    if (hasLength < 0)
+    if (hasLength < 0) {
+        setParseError("Content-Length is not a number");
         return -1;
+    }
     // The body is what arrived after the headers, never more.
     int64_t bodyEnd = hasLength ? std::min<int64_t>(count, r + n) : count;
     const char* body = bytes + r;

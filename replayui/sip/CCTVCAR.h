@@ -80,6 +80,10 @@ public:
     const char* buildSubscribe(int* length);
     const char* buildCatalogQuery(int* length);
     const char* buildMessageOk(int* length);
+    // The playback dialog: the INVITE fixes its Call-ID and our tag (CSeq 1); the ACK (1 ACK),
+    // each INFO and the BYE (the next numbers) carry them with the platform's To tag
+    // (remoteTag) and a fresh branch. The replies (MessageOk, PlaybackMessageOk, ByeOk) echo
+    // the last received request.
     const char* buildPlaybackInvite(int* length, int32_t start, int32_t end,
                                     const char* cameraCode);
     const char* buildPlaybackAck(int* length);
@@ -92,7 +96,8 @@ public:
     const char* buildDecoderDivision(int* length, const char* decoderCode, int division);
     const char* buildDeviceControl(int* length, const char* cameraCode, const char* ptzCmd);
 
-    // Consumed byte count (> 0), 0 when incomplete, -1 when malformed.
+    // Consumed byte count (> 0), 0 when incomplete, -1 when malformed (parseError() says why).
+    // Reads at most count bytes, and a body only up to a zero byte.
     int handleIncoming(const char* bytes, int count);
 
     const std::string& messageKind() const { return m_messageKind; }

@@ -104,6 +104,9 @@ public:
     // Why the last parse returned -1 (empty after a success).
     const std::string& parseError() const { return m_parseError; }
 
+protected:
+    void setParseError(const char* why) { m_parseError = why; }
+
 private:
     struct Slot {
         uint32_t nameOff, nameLen, valueOff, valueLen;
