@@ -14,7 +14,11 @@ host_port=$((base + 1))
 plat_pid=""
 finish() {
   rc=$?
-  [ -n "$plat_pid" ] && kill "$plat_pid" 2>/dev/null && wait "$plat_pid" 2>/dev/null
+  if [ -n "$plat_pid" ]; then
+    pkill -P "$plat_pid" 2>/dev/null || true
+    kill "$plat_pid" 2>/dev/null || true
+    wait "$plat_pid" 2>/dev/null || true
+  fi
   if [ $rc -ne 0 ]; then
     echo "---- e2e $case_name failed; platform log tail:"
     tail -n 60 "$work/sip.log" 2>/dev/null || true
@@ -132,6 +136,20 @@ case $case_name in
     start_platform
     run_host platform_bye.txt
     expect_event "fault: ending playback"
+    ;;
+  sipp_console)
+    make_root
+    (cd "$work" && sipp -sf "$here/sipp/console_platform.xml" -i 127.0.0.1 -p "$plat_port" \
+      -nostdin -timeout 200s -trace_err -error_file "$work/sipp-errors.log" \
+      -trace_msg -message_file "$work/sipp-messages.log" >"$work/sipp.out" 2>&1) &
+    plat_pid=$!
+    sleep 0.5
+    run_host sipp_console.txt
+    grep -q "SIP/2.0 200 OK" "$work/sipp-messages.log" || fail "SIPp answered nothing"
+    if [ -s "$work/sipp-errors.log" ] && grep -qiE "unexpected|abort|fail" "$work/sipp-errors.log"; then
+      cat "$work/sipp-errors.log"
+      fail "SIPp saw a message outside its dialog or scenario"
+    fi
     ;;
   *) fail "unknown case" ;;
 esac
