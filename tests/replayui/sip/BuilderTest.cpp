@@ -281,6 +281,12 @@ TEST_F(Builders, FixedAreasAreLimitsNotCuts) {
     EXPECT_EQ(car.buildPlayUrlControl(&length, 1, code.c_str(), code.c_str()), nullptr);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(car.lastMessage(), nullptr);
+    // An echoed value is never cut: a reply that cannot hold it whole is not built.
+    std::string longVia = kPlatformMessage;
+    longVia.insert(longVia.find(";branch=z9hG4bK-proxy"), ";x=" + std::string(250, 'v'));
+    ASSERT_GT(feed(car, longVia), 0);
+    EXPECT_EQ(car.buildMessageOk(&length), nullptr);
+    EXPECT_EQ(length, 0);
     // A header value that reaches 256 bytes builds nothing.
     CCTVCAR wide;
     std::string host(240, 'h');
