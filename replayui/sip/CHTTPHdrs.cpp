@@ -42,6 +42,7 @@ constexpr CompactName kCompactNames[] = {
     {'k', "Supported"}, {'s', "Subject"},        {'o', "Event"},        {'u', "Allow-Events"}};
 
 constexpr size_t kOutputChunk = 2048;
+constexpr CHTTPHdrs::FixedName kBranch("branch"), kCSeqType("CSeqType"), kSip401("SIP401");
 constexpr int kNoHeader = -1;       // no header line read yet
 constexpr int kDroppedHeader = -2;  // the last line did not fit the full table
 
@@ -140,8 +141,7 @@ int CHTTPHdrs::Table::find(std::string_view name) const {
 int CHTTPHdrs::Table::find(std::string_view name, uint32_t hash) const {
     for (uint32_t b = hash & (kBuckets - 1); buckets[b] >= 0; b = (b + 1) & (kBuckets - 1)) {
         const Slot& s = entries[size_t(buckets[b])];
-        if (s.nameHash == hash && s.nameLen == name.size() &&
-            equalsNoCase(std::string_view(text(s.nameOff), s.nameLen), name))
+        if (s.nameHash == hash && s.nameLen == name.size() && equalsNoCase(nameOf(s), name))
             return buckets[b];
     }
     return -1;
@@ -201,9 +201,25 @@ int CHTTPHdrs::Table::set(std::string_view name, std::string_view value, bool re
     return int(entries.size() - 1);
 }
 
+// Sets a name of static storage: only the value is copied.
+int CHTTPHdrs::Table::setFixed(const FixedName& name, std::string_view value) {
+    int at = find(std::string_view(name.text, name.length), name.hash);
+    const uint32_t valueLen = uint32_t(value.size());
+    const uint32_t valueOff = store(value);
+    if (at >= 0) {
+        entries[size_t(at)].valueOff = valueOff;
+        entries[size_t(at)].valueLen = valueLen;
+        return at;
+    }
+    if (entries.size() >= size_t(kMaxSlots))
+        return -1;
+    append(Slot{0, name.length, valueOff, valueLen, name.hash, name.text});
+    return int(entries.size() - 1);
+}
+
 // A slot whose texts are already in the arena; replaces the value of a name already present.
 int CHTTPHdrs::Table::place(const Slot& slot) {
-    int at = find(std::string_view(text(slot.nameOff), slot.nameLen), slot.nameHash);
+    int at = find(nameOf(slot), slot.nameHash);
     if (at >= 0) {
         entries[size_t(at)].valueOff = slot.valueOff;
         entries[size_t(at)].valueLen = slot.valueLen;
@@ -318,7 +334,8 @@ int CHTTPHdrs::serialize() {
         out += "\r\n";
     }
     for (const Slot& s : m_out.entries) {
-        out.append(m_out.text(s.nameOff), s.nameLen);
+        const std::string_view name = m_out.nameOf(s);
+        out.append(name.data(), name.size());
         out += ": ";
         out.append(m_out.text(s.valueOff), s.valueLen);
         out += "\r\n";
@@ -413,9 +430,8 @@ int CHTTPHdrs::parseStartLine(const char* d, int lineEnd) {
             return -1;
         if (m_inStatus == 401) {
             int from = 12, to = std::min(lineEnd, 24);
-            m_in.set("SIP401",
-                     std::string_view(d + std::min(from, to), size_t(to - std::min(from, to))),
-                     true);
+            m_in.setFixed(
+                kSip401, std::string_view(d + std::min(from, to), size_t(to - std::min(from, to))));
         }
         return 0;
     }
@@ -511,22 +527,16 @@ int CHTTPHdrs::splitHeaderLine(uint32_t start, uint32_t colon, uint32_t eol) {
     a[nameEnd] = '\0';
     a[valueEnd] = '\0';
     std::string_view name(a + start, nameEnd - start);
-    std::string_view full = expandCompact(name);
-    uint32_t nameOff = start;
-    if (full.data() != name.data())
-        nameOff = m_in.store(full);
-    storeIncoming(nameOff, uint32_t(full.size()), nameHash(full), valueStart,
-                  valueEnd - valueStart);
+    std::string_view full = expandCompact(name);  // a compact name gives a static full name
+    storeIncoming(Slot{start, uint32_t(full.size()), valueStart, valueEnd - valueStart,
+                       nameHash(full), full.data() != name.data() ? full.data() : nullptr});
     return 0;
 }
-
-int CHTTPHdrs::storeIncoming(uint32_t nameOff, uint32_t nameLen, uint32_t hash, uint32_t valueOff,
-                             uint32_t valueLen) {
-    int at = m_in.place(Slot{nameOff, nameLen, valueOff, valueLen, hash});
+int CHTTPHdrs::storeIncoming(const Slot& slot) {
+    int at = m_in.place(slot);
     m_lastInSlot = at < 0 ? kDroppedHeader : at;
     constexpr uint32_t kVia = nameHash("Via");
-    m_lastWasVia = at >= 0 && hash == kVia &&
-                   equalsNoCase(std::string_view(m_in.text(nameOff), nameLen), "Via");
+    m_lastWasVia = at >= 0 && slot.nameHash == kVia && equalsNoCase(m_in.nameOf(slot), "Via");
     if (m_lastWasVia)
         m_vias.push_back(m_in.entries[size_t(at)]);
     return at;
@@ -548,6 +558,10 @@ void CHTTPHdrs::extendLastIncoming(std::string_view more) {
 
 // ---------------------------------------------------------------- derived keys
 
+const CHTTPHdrs::AddressKeys CHTTPHdrs::kFromKeys{"Fromsip", "Fromsipip", "Fromtag", true};
+const CHTTPHdrs::AddressKeys CHTTPHdrs::kToKeys{"Tosip", "Tosipip", "Totag", true};
+const CHTTPHdrs::AddressKeys CHTTPHdrs::kContactKeys{"Contactsip", "Contactsipip", "", false};
+
 void CHTTPHdrs::deriveKeys() {
     constexpr uint32_t kVia = nameHash("Via"), kFrom = nameHash("From"), kTo = nameHash("To"),
                        kContact = nameHash("Contact"), kCSeq = nameHash("CSeq"),
@@ -555,18 +569,18 @@ void CHTTPHdrs::deriveKeys() {
     const size_t headerSlots = m_in.entries.size();
     for (size_t i = 0; i < headerSlots; ++i) {
         const Slot s = m_in.entries[i];
-        std::string_view name(m_in.text(s.nameOff), s.nameLen);
+        const std::string_view name = m_in.nameOf(s);
         auto is = [&](uint32_t hash, std::string_view known) {
             return s.nameHash == hash && equalsNoCase(name, known);
         };
         if (is(kVia, "Via")) {
             deriveVia(int(i));
         } else if (is(kFrom, "From")) {
-            deriveAddress(int(i), {"Fromsip", "Fromsipip", "Fromtag"});
+            deriveAddress(int(i), kFromKeys);
         } else if (is(kTo, "To")) {
-            deriveAddress(int(i), {"Tosip", "Tosipip", "Totag"});
+            deriveAddress(int(i), kToKeys);
         } else if (is(kContact, "Contact")) {
-            deriveAddress(int(i), {"Contactsip", "Contactsipip", nullptr});
+            deriveAddress(int(i), kContactKeys);
         } else if (is(kCSeq, "CSeq")) {
             deriveCSeq(int(i));
         } else if (is(kAuthenticate, "WWW-Authenticate")) {
@@ -577,10 +591,10 @@ void CHTTPHdrs::deriveKeys() {
 
 // Stores name = the part [from, from + len) of the value of slot. The part is read from the arena
 // at the moment of the store, which copes with the arena growing.
-void CHTTPHdrs::setDerived(std::string_view name, const Slot& s, size_t from, size_t len) {
+void CHTTPHdrs::setDerived(const FixedName& name, const Slot& s, size_t from, size_t len) {
     from = std::min<size_t>(from, s.valueLen);
     len = std::min<size_t>(len, s.valueLen - from);
-    m_in.set(name, std::string_view(m_in.text(s.valueOff) + from, len), true);
+    m_in.setFixed(name, std::string_view(m_in.text(s.valueOff) + from, len));
 }
 
 void CHTTPHdrs::deriveVia(int slot) {
@@ -588,7 +602,7 @@ void CHTTPHdrs::deriveVia(int slot) {
     std::string_view v(m_in.text(s.valueOff), s.valueLen);
     size_t at = v.find("branch");
     if (at != std::string_view::npos)
-        setDerived("branch", s, at + 7, s.valueLen);  // after "branch" and its "="
+        setDerived(kBranch, s, at + 7, s.valueLen);  // after "branch" and its "="
 }
 
 // <sip:USER@HOST[:PORT]>;tag=T gives PREFIXsip = USER, PREFIXsipip = HOST[:PORT] and, for From
@@ -623,7 +637,7 @@ void CHTTPHdrs::deriveAddress(int slot, const AddressKeys& keys) {
         hostFrom = hasUser ? restFrom + at + 1 : restFrom;
         hostLen = hasUser ? rest.size() - at - 1 : rest.size();
     }
-    for (size_t pos = v.find(';', paramsFrom); keys.tag && pos != std::string_view::npos;
+    for (size_t pos = v.find(';', paramsFrom); keys.withTag && pos != std::string_view::npos;
          pos = v.find(';', pos + 1)) {
         size_t p = pos + 1;
         while (p < v.size() && isBlank(v[p]))
@@ -649,7 +663,7 @@ void CHTTPHdrs::deriveCSeq(int slot) {
     std::string_view v(m_in.text(s.valueOff), s.valueLen);
     size_t blank = v.find_last_of(" \t");
     if (blank != std::string_view::npos)
-        setDerived("CSeqType", s, blank + 1, s.valueLen);
+        setDerived(kCSeqType, s, blank + 1, s.valueLen);
 }
 
 // Digest parameters, with or without blanks after the commas; quoted values may hold commas and

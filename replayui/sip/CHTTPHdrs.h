@@ -104,6 +104,17 @@ public:
     // Why the last parse returned -1 (empty after a success).
     const std::string& parseError() const { return m_parseError; }
 
+    // A name known at compile time, with its hash.
+    struct FixedName {
+        const char* text;
+        uint32_t length;
+        uint32_t hash;
+        constexpr FixedName(const char* t)
+            : text(t),
+              length(uint32_t(std::char_traits<char>::length(t))),
+              hash(nameHash(std::string_view(t))) {}
+    };
+
 protected:
     void setParseError(const char* why) { m_parseError = why; }
 
@@ -111,6 +122,7 @@ private:
     struct Slot {
         uint32_t nameOff, nameLen, valueOff, valueLen;
         uint32_t nameHash;  // of the lower-case name: most lookups end at one comparison
+        const char* fixedName = nullptr;  // a name of static storage, not copied
     };
     // Growable byte store of a table's texts; appends are a bounds check and a copy.
     class Arena {
@@ -138,6 +150,10 @@ private:
         Table() { buckets.fill(-1); }
         void append(const Slot& slot);
         const char* text(uint32_t off) const { return arena.data() + off; }
+        std::string_view nameOf(const Slot& s) const {
+            return std::string_view(s.fixedName ? s.fixedName : text(s.nameOff), s.nameLen);
+        }
+        int setFixed(const FixedName& name, std::string_view value);
         int find(std::string_view name) const;
         int find(std::string_view name, uint32_t hash) const;
         uint32_t store(std::string_view text);
@@ -153,17 +169,16 @@ private:
     int parseHeaderBlock(const char* data, int begin, int end);
     uint32_t lineEnd(uint32_t pos, uint32_t stop, uint32_t* colon) const;
     int splitHeaderLine(uint32_t start, uint32_t colon, uint32_t eol);
-    int storeIncoming(uint32_t nameOff, uint32_t nameLen, uint32_t hash, uint32_t valueOff,
-                      uint32_t valueLen);
+    int storeIncoming(const Slot& slot);
     void extendLastIncoming(std::string_view more);
     void deriveKeys();
     void deriveVia(int slot);
     struct AddressKeys {
-        const char* user;
-        const char* host;
-        const char* tag;  // nullptr: no tag key
+        FixedName user, host, tag;
+        bool withTag;
     };
-    void setDerived(std::string_view name, const Slot& s, size_t from, size_t len);
+    static const AddressKeys kFromKeys, kToKeys, kContactKeys;
+    void setDerived(const FixedName& name, const Slot& s, size_t from, size_t len);
     void deriveAddress(int slot, const AddressKeys& keys);
     void deriveCSeq(int slot);
     void deriveAuthenticate(int slot);
