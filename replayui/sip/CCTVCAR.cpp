@@ -736,22 +736,26 @@ int CCTVCAR::findText(const char* data, int from, int count, std::string_view ne
 }
 
 void CCTVCAR::copyReceivedIds() {
-    auto take = [this](std::string& field, const char* key) {
-        const char* v = incomingHeader(key);
-        field.assign(v == nullptr ? "" : v);
+    static constexpr FixedName kFromtag("Fromtag"), kTotag("Totag"), kCallId("Call-ID"),
+        kBranch("branch"), kCSeq("CSeq"), kFromsipip("Fromsipip"), kFrom("From"), kTo("To");
+    auto take = [this](std::string& field, const FixedName& key) {
+        std::string_view v;
+        const bool present = incomingText(key, &v);
+        field.assign(v.data(), v.size());
+        return present;
     };
-    take(m_received.Fromtag, "Fromtag");
-    take(m_received.Totag, "Totag");
-    take(m_received.CallID, "Call-ID");
-    take(m_received.branch, "branch");
-    take(m_received.CSeq, "CSeq");
-    if (const char* host = incomingHeader("Fromsipip"))
-        m_received.Fromsipip.assign(host);
+    take(m_received.Fromtag, kFromtag);
+    m_echo.toHasTag = take(m_received.Totag, kTotag);
+    take(m_received.CallID, kCallId);
+    take(m_received.branch, kBranch);
+    take(m_received.CSeq, kCSeq);
+    std::string_view host;
+    if (incomingText(kFromsipip, &host))
+        m_received.Fromsipip.assign(host.data(), host.size());
     // Raw values for the replies that echo this request.
     copyIncomingVias(m_echo.vias);
-    take(m_echo.from, "From");
-    take(m_echo.to, "To");
-    m_echo.toHasTag = incomingHeader("Totag") != nullptr;
+    take(m_echo.from, kFrom);
+    take(m_echo.to, kTo);
     m_echo.callId = m_received.CallID;
     m_echo.cseq = m_received.CSeq;
 }

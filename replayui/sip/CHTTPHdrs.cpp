@@ -366,6 +366,15 @@ void CHTTPHdrs::resetIncoming() {
     m_parseError.clear();
 }
 
+bool CHTTPHdrs::incomingText(const FixedName& name, std::string_view* value) const {
+    int at = m_in.find(std::string_view(name.text, name.length), name.hash);
+    if (at < 0)
+        return false;
+    const Slot& s = m_in.entries[size_t(at)];
+    *value = std::string_view(m_in.text(s.valueOff), s.valueLen);
+    return true;
+}
+
 const char* CHTTPHdrs::incomingValue(std::string_view name, uint32_t hash) const {
     int at = m_in.find(name, hash);
     return at < 0 ? nullptr : m_in.text(m_in.entries[size_t(at)].valueOff);

@@ -116,6 +116,8 @@ public:
     };
 
 protected:
+    // Value of a received header or derived key without a length scan; false when absent.
+    bool incomingText(const FixedName& name, std::string_view* value) const;
     void setParseError(const char* why) { m_parseError = why; }
 
 private:
