@@ -36,7 +36,7 @@ bool sameText(const char* a, const char* b) {
 
 }  // namespace
 
-struct SipSession::SendSpec {
+struct SipSession::SendRule {
     bool (*allowed)(int step);
     const char* startLog;  // nullptr: none
     const char* errorLog;
@@ -113,25 +113,25 @@ qint64 SipSession::sendText(const char* text, int length) {
                                    static_cast<quint16>(m_settings.platPort));
 }
 
-bool SipSession::lockedSend(const SendSpec& spec, const std::function<const char*(int*)>& build) {
-    if (!spec.allowed(m_sipStep)) {
+bool SipSession::lockedSend(const SendRule& rule, const std::function<const char*(int*)>& build) {
+    if (!rule.allowed(m_sipStep)) {
         return false;
     }
     QMutexLocker lock(&m_sendLock);
-    if (spec.startLog != nullptr) {
-        m_log->printTime3("%s", spec.startLog);
+    if (rule.startLog != nullptr) {
+        m_log->printTime3("%s", rule.startLog);
     }
     checkSocket();
     int length = 0;
     const char* text = build(&length);
     if (text == nullptr || length <= 0) {
-        m_log->printTime3("%s", spec.errorLog);
+        m_log->printTime3("%s", rule.errorLog);
         return false;
     }
     sendText(text, length);
-    m_log->printTime3(spec.sentLog, text);
-    if (spec.stepAfter >= 0) {
-        m_sipStep = spec.stepAfter;
+    m_log->printTime3(rule.sentLog, text);
+    if (rule.stepAfter >= 0) {
+        m_sipStep = rule.stepAfter;
     }
     return true;
 }
@@ -152,24 +152,24 @@ bool SipSession::doRegister(int attempt) {
 }
 
 bool SipSession::doSubscribe() {
-    static const SendSpec spec{loggedInStep, "************* do SUBSCRIBE Action *************",
+    static const SendRule rule{loggedInStep, "************* do SUBSCRIBE Action *************",
                                "Send sip SUBSCRIBE message ERROR!!!!",
                                "Send sip SUBSCRIBE message,Content:\r\n%s", -1};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildSubscribe(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildSubscribe(n); });
 }
 
 bool SipSession::doCatalogQuery() {
-    static const SendSpec spec{beyondRegTwo, "************* do 200 OK Action *************",
+    static const SendRule rule{beyondRegTwo, "************* do 200 OK Action *************",
                                "Send sip MESSAGE message ERROR!!!!",
                                "Send sip MESSAGE message,Content:\r\n%s", -1};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildCatalogQuery(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildCatalogQuery(n); });
 }
 
 bool SipSession::doMessageOk() {
-    static const SendSpec spec{beyondRegTwo, "************* do MESSAGE Action *************",
+    static const SendRule rule{beyondRegTwo, "************* do MESSAGE Action *************",
                                "Send sip MESSAGE message ERROR!!!!",
                                "Send sip MESSAGE message,Content:\r\n%s", -1};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildMessageOk(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildMessageOk(n); });
 }
 
 bool SipSession::sendKeepalive() {
@@ -196,10 +196,10 @@ bool SipSession::autoRelogin() {
 }
 
 bool SipSession::doReplayInvite(int32_t start, int32_t end, const QByteArray& cameraCode) {
-    static const SendSpec spec{fromRegOk, "************* do replay Invite Action *************",
+    static const SendRule rule{fromRegOk, "************* do replay Invite Action *************",
                                "Send sip INVITE message ERROR!!!!",
                                "Send sip INVITE message,Content:\r\n%s", -1};
-    const bool sent = lockedSend(spec, [&](int* n) {
+    const bool sent = lockedSend(rule, [&](int* n) {
         return m_codec.buildPlaybackInvite(n, start, end, cameraCode.constData());
     });
     if (sent) {
@@ -210,36 +210,36 @@ bool SipSession::doReplayInvite(int32_t start, int32_t end, const QByteArray& ca
 }
 
 bool SipSession::doReplayAck() {
-    static const SendSpec spec{fromRegOk, "************* do replay Invite Ack Action *************",
+    static const SendRule rule{fromRegOk, "************* do replay Invite Ack Action *************",
                                "Send sip INVITE ACK message ERROR!!!!",
                                "Send sip INVITE ACK message,Content:\r\n%s", REPLAY_PLAYING};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildPlaybackAck(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildPlaybackAck(n); });
 }
 
 bool SipSession::doReplayCtrl(int kind, const QByteArray& scale, int seek) {
-    const SendSpec spec{inPlayback, "************* do doReplayCtrl Action *************",
+    const SendRule rule{inPlayback, "************* do doReplayCtrl Action *************",
                         "Send sip ReplayControl message ERROR!!!!",
                         "Send sip ReplayControl message,Content:\r\n%s",
                         kind == CtrlPause ? REPLAY_PAUSED : REPLAY_PLAYING};
-    return lockedSend(spec, [&](int* n) {
+    return lockedSend(rule, [&](int* n) {
         return m_codec.buildPlaybackInfo(n, kind, scale.isNull() ? nullptr : scale.constData(),
                                          seek);
     });
 }
 
 bool SipSession::doResponseOKMessage() {
-    static const SendSpec spec{
+    static const SendRule rule{
         inPlayback, "************* do doResponseOKMessage Action *************",
         "Send sip doResponseOKMessage message ERROR!!!!",
         "Send sip doResponseOKMessage message,Content:\r\n%s", REPLAY_ENDING};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildPlaybackMessageOk(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildPlaybackMessageOk(n); });
 }
 
 bool SipSession::doBYEAction() {
-    static const SendSpec spec{always, "************* do doBYEAction Action *************",
+    static const SendRule rule{always, "************* do doBYEAction Action *************",
                                "Send sip doBYEAction message ERROR!!!!",
                                "Send sip doBYEAction message,Content:\r\n%s", REG_OK};
-    const bool sent = lockedSend(spec, [this](int* n) { return m_codec.buildPlaybackBye(n); });
+    const bool sent = lockedSend(rule, [this](int* n) { return m_codec.buildPlaybackBye(n); });
     if (sent) {
         emit playbackClosed();
     }
@@ -247,10 +247,10 @@ bool SipSession::doBYEAction() {
 }
 
 bool SipSession::doByeOk() {
-    static const SendSpec spec{always, "************* do BYE 200 OK Action *************",
+    static const SendRule rule{always, "************* do BYE 200 OK Action *************",
                                "Send sip BYE 200 OK message ERROR!!!!",
                                "Send sip BYE 200 OK message,Content:\r\n%s", -1};
-    return lockedSend(spec, [this](int* n) { return m_codec.buildByeOk(n); });
+    return lockedSend(rule, [this](int* n) { return m_codec.buildByeOk(n); });
 }
 
 QString SipSession::statusText(int kind) {

@@ -84,9 +84,9 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    struct SendSpec;
+    struct SendRule;
     using Builder = const char* (SipSession::*)(int* length);
-    bool lockedSend(const SendSpec& spec, const std::function<const char*(int*)>& build);
+    bool lockedSend(const SendRule& rule, const std::function<const char*(int*)>& build);
     qint64 sendText(const char* text, int length);
     void checkSocket();
     QUdpSocket* makeSocket();

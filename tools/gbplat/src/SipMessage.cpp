@@ -421,7 +421,7 @@ std::optional<NameAddr> parseNameAddr(const std::string& value) {
         na.uri = v.substr(lt + 1, gt - lt - 1);
         rest = v.substr(gt + 1);
     } else {
-        // addr-spec: URI parameters would be header parameters (RFC 3261 §20.10).
+        // A bare URI: its parameters would be header parameters (RFC 3261 §20.10).
         size_t semi = v.find(';');
         na.uri = trim(v.substr(0, semi));
         rest = semi == std::string::npos ? std::string() : v.substr(semi);

@@ -60,7 +60,7 @@ struct SipUri {
 };
 std::optional<SipUri> parseSipUri(const std::string& text);
 
-// name-addr or addr-spec with header parameters, as in From, To and Contact.
+// name-addr or bare URI with header parameters, as in From, To and Contact.
 struct NameAddr {
     std::string display;
     std::string uri;  // the URI text without angle brackets
