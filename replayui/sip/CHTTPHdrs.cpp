@@ -677,6 +677,17 @@ void CHTTPHdrs::deriveCSeq(int slot) {
 
 // Digest parameters, with or without blanks after the commas; quoted values may hold commas and
 // escaped characters. Stored under the names as received (lookups ignore case).
+// A quoted-string's content without its escaping backslashes (held until the next call).
+std::string_view CHTTPHdrs::unescape(std::string_view quoted) {
+    m_unescaped.clear();
+    for (size_t i = 0; i < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 1 < quoted.size())
+            ++i;
+        m_unescaped += quoted[i];
+    }
+    return m_unescaped;
+}
+
 void CHTTPHdrs::deriveAuthenticate(int slot) {
     const Slot s = m_in.entries[size_t(slot)];
     const std::string& value = m_scratch.assign(m_in.text(s.valueOff), s.valueLen);
@@ -694,17 +705,23 @@ void CHTTPHdrs::deriveAuthenticate(int slot) {
         pos = eq + 1;
         while (pos < v.size() && isBlank(v[pos]))
             ++pos;
-        std::string param;
+        std::string_view param;
         if (pos < v.size() && v[pos] == '"') {
-            for (++pos; pos < v.size() && v[pos] != '"'; ++pos) {
-                if (v[pos] == '\\' && pos + 1 < v.size())
+            const size_t open = ++pos;
+            bool escaped = false;
+            for (; pos < v.size() && v[pos] != '"'; ++pos) {
+                if (v[pos] == '\\' && pos + 1 < v.size()) {
+                    escaped = true;
                     ++pos;
-                param += v[pos];
+                }
             }
+            param = v.substr(open, pos - open);
+            if (escaped)
+                param = unescape(param);
             ++pos;  // closing quote
         } else {
             size_t comma = v.find(',', pos);
-            param = std::string(trimBlanks(v.substr(pos, comma - pos)));
+            param = trimBlanks(v.substr(pos, comma - pos));
             pos = comma == std::string_view::npos ? v.size() : comma;
         }
         if (!name.empty())

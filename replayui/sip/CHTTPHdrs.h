@@ -184,6 +184,7 @@ private:
     void deriveAddress(int slot, const AddressKeys& keys);
     void deriveCSeq(int slot);
     void deriveAuthenticate(int slot);
+    std::string_view unescape(std::string_view quoted);
     int fail(const char* why);
 
     Table m_out;
@@ -202,5 +203,6 @@ private:
     bool m_lastWasVia = false;
     std::vector<Slot> m_vias;  // every received Via value, offsets into m_in.arena
     std::string m_parseError;
-    std::string m_scratch;  // unescaped digest parameter values
+    std::string m_scratch;    // the digest header value, read while the arena grows
+    std::string m_unescaped;  // one unescaped digest parameter value
 };

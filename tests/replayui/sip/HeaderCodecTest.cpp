@@ -138,6 +138,13 @@ std::vector<ParseRow> parseRows() {
          1,
          401,
          {{"realm", "R"}, {"nonce", "N"}, {"algorithm", "MD5"}}},
+        {"challenge with an escaped quote",
+         crlf({"SIP/2.0 401 Unauthorized",
+               "WWW-Authenticate: Digest realm=\"a\\\"b\",nonce=\"n\\\\1\"", ""}),
+         -2,
+         1,
+         401,
+         {{"realm", "a\"b"}, {"nonce", "n\\1"}}},
         {"challenge without blanks, upper-case names, comma in a quote",
          crlf({"SIP/2.0 401 Unauthorized",
                "WWW-Authenticate: Digest REALM=\"3402000000\",qop=\"auth,auth-int\",nonce=\"9a8b\","
