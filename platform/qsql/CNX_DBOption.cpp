@@ -11,6 +11,7 @@
 
 #include "NxDbConnection.h"
 #include "NxDbPool.h"
+#include "NxSqlText.h"
 
 using nxsql::PooledConnection;
 using nxsql::ResultSet;
@@ -28,15 +29,6 @@ std::string lowered(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-std::string trimmed(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return s.substr(b, e - b);
 }
 
 bool readFile(const std::string& path, std::string* text) {
@@ -99,12 +91,12 @@ NxDbSettings parseSettings(const std::string& iniText, const std::string& root) 
         ++number;
         if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
             line.erase(0, 3);
-        line = trimmed(line);
+        line = nxsql::trimmed(line);
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
         if (line[0] == '[') {
             size_t close = line.find(']');
-            section = lowered(trimmed(line.substr(1, close == std::string::npos ? 0 : close - 1)));
+            section = lowered(nxsql::trimmed(line.substr(1, close == std::string::npos ? 0 : close - 1)));
             continue;
         }
         size_t eq = line.find('=');
@@ -114,7 +106,7 @@ NxDbSettings parseSettings(const std::string& iniText, const std::string& root) 
         }
         if (section != "database")
             continue;
-        if (!applySetting(&settings, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1)),
+        if (!applySetting(&settings, nxsql::trimmed(line.substr(0, eq)), nxsql::trimmed(line.substr(eq + 1)),
                           root)) {
             return settings;
         }

@@ -80,15 +80,6 @@ size_t skipQuotedOrComment(const std::string& s, size_t at) {
     return at;
 }
 
-std::string trimmed(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        --e;
-    return s.substr(b, e - b);
-}
-
 // True when the text holds nothing but blanks and comments.
 bool onlyComments(const std::string& s) {
     size_t i = 0;
@@ -106,6 +97,16 @@ bool onlyComments(const std::string& s) {
 }
 
 }  // namespace
+
+std::string trimmed(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
 
 GbkCodec::GbkCodec()
     : m_toUtf8(iconv_open("UTF-8", "GB18030")), m_toGbk(iconv_open("GB18030", "UTF-8")) {}

@@ -31,6 +31,9 @@ private:
 // literals, quoted identifiers and comments are left alone.
 std::string mapQualifiedNames(const std::string& sql);
 
+// The text without leading and trailing blanks.
+std::string trimmed(const std::string& s);
+
 // Splits a script at the semicolons that end statements (not those inside literals or
 // comments); empty statements are dropped; each piece is trimmed.
 std::vector<std::string> splitStatements(const std::string& script);
