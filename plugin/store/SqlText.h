@@ -56,20 +56,36 @@ std::string SqlFormat(const char* fmt, const A&... args) {
     return sqltext::Apply(fmt, sqltext::Arg(args)...);
 }
 
-// Bounded, NUL-terminated copy of at most maxChars characters (and what fits the field).
+// How many of the first n bytes of a GBK/GB18030 text fit in limit bytes without splitting a
+// character: a half character would make the text invalid GBK, which the database then refuses.
+inline std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    std::size_t at = 0;
+    while (at < n) {
+        std::size_t width = 1;
+        if (p[at] >= 0x81 && p[at] <= 0xFE && at + 1 < n)
+            width = (p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
+        if (at + width > limit)
+            break;
+        at += width;
+    }
+    return at < limit ? at : limit;
+}
+
+// Bounded, NUL-terminated copy of at most maxChars bytes (and what fits the field), cut at a
+// character boundary.
 template <std::size_t N>
 void CopyText(char (&field)[N], const char* text, std::size_t maxChars = N - 1) {
     std::size_t limit = maxChars < N - 1 ? maxChars : N - 1;
-    std::size_t n = text ? strnlen(text, limit) : 0;
+    std::size_t n = text ? GbkFit(text, strnlen(text, limit + 4), limit) : 0;
     std::memcpy(field, text ? text : "", n);
     std::memset(field + n, 0, N - n);
 }
 template <std::size_t N, std::size_t M>
 void CopyField(char (&field)[N], const char (&source)[M]) {
-    std::size_t n = strnlen(source, M);
-    std::size_t limit = n < N - 1 ? n : N - 1;
-    std::memcpy(field, source, limit);
-    std::memset(field + limit, 0, N - limit);
+    std::size_t n = GbkFit(source, strnlen(source, M), N - 1);
+    std::memcpy(field, source, n);
+    std::memset(field + n, 0, N - n);
 }
 // The text of a fixed field (at most N - 1 characters), also when it lacks its NUL.
 template <std::size_t N>

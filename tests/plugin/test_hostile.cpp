@@ -23,6 +23,23 @@ TEST(SqlText, QuotesAreDoubledAndFieldsReadOnlyToTheirSize) {
     EXPECT_STREQ(field, "");
 }
 
+// A cut never splits a character: the half would be invalid GBK and refused by the database.
+TEST(SqlText, CopiesStopAtACharacterBoundary) {
+    const char* gbk = "\xC9\xE3\xCF\xF1\xBB\xFA";  // three two-byte characters
+    char five[6];
+    CopyText(five, gbk);
+    EXPECT_STREQ(five, "\xC9\xE3\xCF\xF1");
+    char four[5];
+    CopyText(four, "a\x81\x30\x81\x30");  // a four-byte GB18030 character does not fit
+    EXPECT_STREQ(four, "a");
+    const char source[4] = {'x', '\xC9', '\xE3', 'y'};  // unterminated source
+    char three[3];
+    CopyField(three, source);
+    EXPECT_STREQ(three, "x");
+    CopyText(five, "abcdefgh");
+    EXPECT_STREQ(five, "abcde");
+}
+
 class Hostile : public StoreTest {};
 
 TEST_P(Hostile, NullArgumentsNeitherCrashNorWrite) {
