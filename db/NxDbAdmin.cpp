@@ -50,13 +50,7 @@ bool execute(CNX_DBOption& db, const std::string& utf8, std::string* error) {
 }
 
 std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out + "'";
+    return "'" + nxsql::doubledQuotes(text) + "'";
 }
 
 // CSV fields of one line; "..." quoting with doubled quotes inside.

@@ -98,6 +98,17 @@ bool onlyComments(const std::string& s) {
 
 }  // namespace
 
+std::string doubledQuotes(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out;
+}
+
 std::string trimmed(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
@@ -106,7 +117,6 @@ std::string trimmed(const std::string& s) {
         --e;
     return s.substr(b, e - b);
 }
-
 
 GbkCodec::GbkCodec()
     : m_toUtf8(iconv_open("UTF-8", "GB18030")), m_toGbk(iconv_open("GB18030", "UTF-8")) {}

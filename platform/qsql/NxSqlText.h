@@ -31,6 +31,10 @@ private:
 // literals, quoted identifiers and comments are left alone.
 std::string mapQualifiedNames(const std::string& sql);
 
+// A text value for a statement: every single quote doubled (the caller adds the enclosing quotes).
+// The one place where values are made safe for SQL text.
+std::string doubledQuotes(const std::string& text);
+
 // The text without leading and trailing blanks.
 std::string trimmed(const std::string& s);
 

@@ -1,18 +1,13 @@
 #include "SqlText.h"
 
+#include "NxSqlText.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 std::string SqlQuoted(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out;
+    return nxsql::doubledQuotes(text);
 }
 
 std::string SqlFormatRaw(const char* fmt, ...) {

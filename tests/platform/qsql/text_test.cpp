@@ -58,6 +58,12 @@ TEST(Statements, TableNamesForLocksArePlain) {
     EXPECT_FALSE(nxsql::isPlainTableName(".T"));
 }
 
+TEST(Values, QuotesInsideAValueAreDoubled) {
+    EXPECT_EQ(nxsql::doubledQuotes("it's"), "it''s");
+    EXPECT_EQ(nxsql::doubledQuotes("'; DROP TABLE x; --"), "''; DROP TABLE x; --");
+    EXPECT_EQ(nxsql::doubledQuotes(""), "");
+}
+
 TEST(Values, IntegersAreParsedAndClamped) {
     EXPECT_EQ(nxsql::parseInt64("42"), 42);
     EXPECT_EQ(nxsql::parseInt64("-7"), -7);
