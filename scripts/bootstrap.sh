@@ -32,5 +32,5 @@ fi
 
 sanitize=OFF
 [ "${NX_SANITIZE:-0}" = "1" ] && sanitize=ON
-cmake -S "$here" -B "$build_dir" -DNX_SANITIZE=$sanitize -DCMAKE_BUILD_TYPE=${NX_BUILD_TYPE:-RelWithDebInfo}
+cmake -S "$here" -B "$build_dir" -DNX_SANITIZE=$sanitize -DCMAKE_BUILD_TYPE=${NX_BUILD_TYPE:-Release}
 cmake --build "$build_dir" -j "$(nproc)"
