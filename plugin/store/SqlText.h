@@ -58,19 +58,7 @@ std::string SqlFormat(const char* fmt, const A&... args) {
 
 // How many of the first n bytes of a GBK/GB18030 text fit in limit bytes without splitting a
 // character: a half character would make the text invalid GBK, which the database then refuses.
-inline std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    std::size_t at = 0;
-    while (at < n) {
-        std::size_t width = 1;
-        if (p[at] >= 0x81 && p[at] <= 0xFE && at + 1 < n)
-            width = (p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
-        if (at + width > limit)
-            break;
-        at += width;
-    }
-    return at < limit ? at : limit;
-}
+std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit);
 
 // Bounded, NUL-terminated copy of at most maxChars bytes (and what fits the field), cut at a
 // character boundary.
