@@ -50,10 +50,6 @@ constexpr char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
 }
 
-constexpr uint32_t nameHash(std::string_view name) {
-    return CHTTPHdrs::nameHash(name);
-}
-
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
