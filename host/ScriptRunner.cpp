@@ -85,7 +85,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               auto* e = qobject_cast<QDateEdit*>(findWidget(s.args[0]));
               const QDate d = QDate::fromString(s.args[1], "yyyy-MM-dd");
               if (e == nullptr || !d.isValid())
-                  return r.fail(s, "no date edit or bad date"), Status::Failed;
+                  return r.fail(s, "no date edit or bad date");
               e->setDate(d);
               return Status::Done;
           }}},
@@ -95,7 +95,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               auto* e = qobject_cast<QTimeEdit*>(findWidget(s.args[0]));
               const QTime t = QTime::fromString(s.args[1], "HH:mm:ss");
               if (e == nullptr || !t.isValid())
-                  return r.fail(s, "no time edit or bad time"), Status::Failed;
+                  return r.fail(s, "no time edit or bad time");
               e->setTime(t);
               return Status::Done;
           }}},
@@ -138,8 +138,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               QWidget* w = findWidget(s.args[0]);
               if (w != nullptr && widgetText(w).contains(s.args[1]))
                   return Status::Done;
-              r.fail(s, "text is \"" + (w ? widgetText(w) : QString("<no widget>")) + "\"");
-              return Status::Failed;
+              return r.fail(s, "text is \"" + (w ? widgetText(w) : QString("<no widget>")) + "\"");
           }}},
         {"wait-file", {3, true, [](S& r, const Step& s) { return r.doWaitFile(s); }}},
         {"dialog", {1, true, [](S& r, const Step& s) { return r.doDialog(s); }}},
@@ -150,8 +149,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               const int rc = QProcess::execute("/bin/sh", {"-c", s.args[0]});
               if (rc == 0)
                   return Status::Done;
-              r.fail(s, QString("command exited with %1").arg(rc));
-              return Status::Failed;
+              return r.fail(s, QString("command exited with %1").arg(rc));
           }}},
         {"echo",
          {1, true,
@@ -249,10 +247,11 @@ void ScriptRunner::runCurrentStep() {
     }
 }
 
-void ScriptRunner::fail(const Step& step, const QString& why) {
+ScriptRunner::Status ScriptRunner::fail(const Step& step, const QString& why) {
     m_timer.stop();
     emit message(QString("script: line %1: %2 failed: %3").arg(step.line).arg(step.raw, why));
     emit finished(1);
+    return Status::Failed;
 }
 
 QWidget* ScriptRunner::findWidget(const QString& name) {
@@ -362,8 +361,7 @@ ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
     if (QDir::isRelativePath(path) && !m_outputDir.isEmpty())
         path = m_outputDir + "/" + path;
     if (m_window == nullptr || !m_window->grab().save(path, "PNG")) {
-        fail(s, "cannot write " + path);
-        return Status::Failed;
+        return fail(s, "cannot write " + path);
     }
     emit message("screenshot: " + path);
     return Status::Done;

@@ -71,7 +71,7 @@ private:
 
     void tick();
     void runCurrentStep();
-    void fail(const Step& step, const QString& why);
+    Status fail(const Step& step, const QString& why);  // ends the session with 1
 
     Status doSelect(const Step& s);
     Status doClick(const Step& s);

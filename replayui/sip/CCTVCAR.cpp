@@ -332,7 +332,6 @@ std::string CCTVCAR::platformUri(const char* scheme) const {
 const char* CCTVCAR::buildRegister(int attempt, int* length) {
     newIdentifiers();
     m_requestName = "REGISTER";
-    const SessionParams& p = m_params;
     Frame f;
     f.kind = kRegister;
     f.uri = platformUri("SIP");
@@ -353,7 +352,6 @@ const char* CCTVCAR::buildRegister(int attempt, int* length) {
     f.headers.push_back({"User-Agent", "TAVI"});
     f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
     f.headers.push_back({"Expires", format("%d", kExpires)});
-    (void)p;
     return build(f, length);
 }
 
