@@ -233,13 +233,16 @@ TEST_P(DisplayStore, CurrentDisplayAlwaysWritesTheLayoutTheCurrentMonitorPointsA
     d.layout.screens[0] = Screen("Train 1", "CAM1");
     ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1);
     const int own = d.layout.F6005_NO;
+    auto first = [&](const std::string& sql) {
+        const Rows rows = Select(sql);
+        return rows.empty() ? std::string("<no row>") : rows[0][0];
+    };
     auto pointedAt = [&] {
-        return Select(
-            "select F6005_NO from NXMODEL.TB6008_CCTVCURMON where F0101_PTZPLEVEL=3")[0][0];
+        return first("select F6005_NO from NXMODEL.TB6008_CCTVCURMON where F0101_PTZPLEVEL=3");
     };
     auto codeOf = [&](int layout) {
-        return Select("select F6005_SCR1CAMERAGB from NXMODEL.TB6005_CCTVGBMON where F6005_NO=" +
-                      std::to_string(layout))[0][0];
+        return first("select F6005_SCR1CAMERAGB from NXMODEL.TB6005_CCTVGBMON where F6005_NO=" +
+                     std::to_string(layout));
     };
     const struct {
         const char* name;
@@ -277,8 +280,8 @@ TEST_P(DisplayStore, FullFieldsOfChineseTextAreStoredCutOnACharacter) {
         std::memcpy(w.camera.stationName, full.data(), sizeof w.camera.stationName);
         ASSERT_EQ(UpdateScreenInfo(&w, plug.get()), 1) << index;
     }
-    EXPECT_EQ(Select("select F6005_SCR1STANAME,F6005_SCR2STANAME from NXMODEL.TB6005_CCTVGBMON")[0],
-              (std::vector<std::string>{stored, stored}));
+    EXPECT_EQ(Select("select F6005_SCR1STANAME,F6005_SCR2STANAME from NXMODEL.TB6005_CCTVGBMON"),
+              (Rows{{stored, stored}}));
 }
 
 // A statement the database refuses is a failure the caller hears of, with the reason logged;
@@ -316,7 +319,7 @@ TEST_P(DisplayStore, ARefusedCurrentMonitorRowFailsTheStore) {
     screenset w0 = Window(1, 0, "Train 1", "CAM1");
     EXPECT_EQ(UpdateScreenInfo(&w0, plug.get()), 0);
     EXPECT_EQ(plug->m_current.F6008_NO, 0);
-    EXPECT_EQ(Select("select F6005_NO from NXMODEL.TB6008_CCTVCURMON")[0][0], "77");
+    EXPECT_EQ(Select("select F6005_NO from NXMODEL.TB6008_CCTVCURMON"), (Rows{{"77"}}));
     EXPECT_NE(Log().find("refused by the test"), std::string::npos);
 }
 
