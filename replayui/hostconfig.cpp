@@ -43,9 +43,12 @@ void MainForm::reloadHostConfiguration() {
     ZoneInfo zones{};
     char problem[kProblemSize] = {};
     if (m_api.ReadConfiguration(data.get(), &zones, problem, sizeof problem, m_hostContext) != 1) {
-        // The lists shown stay as they are.
+        // The lists shown stay as they are. A notice, since the session's next answer soon
+        // replaces the status text.
         m_log->printTime1("[Configuration] reading the lists again failed: %s", problem);
-        ui->labelStatus->setText(problemText(m_codec, problem));
+        const QString text = problemText(m_codec, problem);
+        ui->labelStatus->setText(text);
+        showNotice(text);
         return;
     }
     // Replaced, not merged: a camera the database lacks is added by the next catalogue.

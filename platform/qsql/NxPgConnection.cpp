@@ -17,8 +17,13 @@ std::string trimmedMessage(const char* text) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
-    for (std::size_t at = message.find('\n'); at != std::string::npos; at = message.find('\n', at))
-        message.replace(at, 1, "; ");
+    for (std::size_t at = message.find('\n'); at != std::string::npos;
+         at = message.find('\n', at)) {
+        std::size_t end = at + 1;
+        while (end < message.size() && (message[end] == ' ' || message[end] == '\t'))
+            ++end;
+        message.replace(at, end - at, "; ");
+    }
     return message;
 }
 

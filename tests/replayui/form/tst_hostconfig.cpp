@@ -44,12 +44,17 @@ int32_t readConfiguration(init_param* data, ZoneInfo* zones, char* problem, int3
     return 1;
 }
 
-void refresh(MainForm* form) {
-    QTimer::singleShot(0, [] {
+// Refreshes behind the password; notice, when given, receives the text of the notice that
+// follows (and closes it).
+void refresh(MainForm* form, QString* notice = nullptr) {
+    QTimer::singleShot(0, [notice] {
         auto* dialog = qobject_cast<PassWord*>(QApplication::activeModalWidget());
         QVERIFY(dialog != nullptr);
         dialog->findChild<QLineEdit*>(QStringLiteral("lineEdit"))->setText("zk-tram9051");
         dialog->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        if (notice != nullptr) {
+            answerNextModal(nullptr, notice);
+        }
     });
     form->widgets()->btnRefresh->click();
 }
@@ -85,7 +90,9 @@ void TestHostConfig::unreadListsAreShownAndARefreshReadsThemAgain() {
     QVERIFY(boxes[0]->text().contains(QStringLiteral("no server &lt;here&gt;")));
     const QStringList stationsBefore = texts(ui->cbxStation);
 
-    refresh(form);  // still down: the lists stay
+    QString notice;
+    refresh(form, &notice);  // still down: the operator is told, the lists stay
+    QCOMPARE(notice, failed);
     QCOMPARE(ui->labelStatus->text(), failed);
     QCOMPARE(texts(ui->cbxStation), stationsBefore);
 
