@@ -5,7 +5,7 @@
 #include "PlugInApi.h"
 #include "PlugOrvex.h"
 #include "SqlText.h"
-#include "StoreLog.h"
+#include "StoreSteps.h"
 
 namespace {
 

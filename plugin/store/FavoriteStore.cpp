@@ -5,26 +5,18 @@
 #include "Logger.h"
 #include "PlugInApi.h"
 #include "SqlText.h"
-#include "StoreLog.h"
+#include "StoreSteps.h"
 
 namespace {
 
 // The number of the row just inserted, read inside the inserting transaction; 0 with a log
 // line when there is none.
 int ReadNumber(CPlugOrvex& self, CNX_DBOption& db, const char* sql, const char* operation) {
-    SqlQuery query(db);
-    if (query.Open(sql) && query.Rows() > 0 && !query.Text(0, 0).empty())
-        return query.Int(0, 0);
-    self.Log().printTime3("[%s] no number read back:%s", operation, query.Reason().c_str());
-    return 0;
-}
-
-bool Commit(CPlugOrvex& self, CNX_DBOption& db, const char* operation) {
-    if (db.CommitTransaction() == 1)
-        return true;
-    self.Log().printTime3("[%s] commit failed, nothing stored: %s", operation,
-                          db.GetLastErrorText());
-    return false;
+    std::string reason;
+    const int number = ReadRowNumber(db, sql, &reason);
+    if (number <= 0)
+        self.Log().printTime3("[%s] no number read back%s", operation, reason.c_str());
+    return number;
 }
 
 template <typename T>
@@ -52,7 +44,7 @@ int InsertMode(CPlugOrvex& self, int layoutNo, const _DisplayModeInfo& mode) {
     }
     const int number = ReadNumber(self, db, "select max(F6006_NO) FROM NXMODEL.TB6006_CCTVMODEINFO",
                                   "AddDisplayMode");
-    return number > 0 && Commit(self, db, "AddDisplayMode") ? number : 0;
+    return number > 0 && CommitOrLog(self, db, "AddDisplayMode") ? number : 0;
 }
 
 }  // namespace
@@ -83,7 +75,7 @@ extern "C" NX_EXPORT int32_t AddFavorite(_FavoriteInfo* favorite, void* plugIn) 
     }
     const int number = ReadNumber(
         self, db, "select max(F6007_NO) FROM NXMODEL.dbo.TB6007_CCTVGBFAV", "AddFavorite");
-    if (number <= 0 || !Commit(self, db, "AddFavorite"))
+    if (number <= 0 || !CommitOrLog(self, db, "AddFavorite"))
         return 0;
     favorite->F6007_NO = number;
     _FavoriteInfo copy = *favorite;
@@ -214,7 +206,7 @@ extern "C" NX_EXPORT int32_t RemoveDisplayMode(int32_t position, void* plugIn) {
             return 0;
         }
     }
-    if (!Commit(self, db, "RemoveDisplayMode"))
+    if (!CommitOrLog(self, db, "RemoveDisplayMode"))
         return 0;
     self.m_displayModes.erase(it);
     return 1;

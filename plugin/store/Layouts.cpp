@@ -2,7 +2,7 @@
 
 #include "Logger.h"
 #include "SqlText.h"
-#include "StoreLog.h"
+#include "StoreSteps.h"
 
 namespace {
 
@@ -40,31 +40,10 @@ std::string UpdateLayoutStatement(const MonitorLayout& layout, int number) {
     return sql + SqlFormat(" WHERE F6005_NO=%d", number);
 }
 
-// The number of the row just written, read inside the writer's own transaction; 0 when there
-// is none, with the reason when the select failed.
-int ReadNumber(CNX_DBOption& db, const char* sql, std::string* reason) {
-    SqlQuery query(db);
-    if (!query.Open(sql)) {
-        *reason = query.Reason();
-        return 0;
-    }
-    if (query.Rows() <= 0 || query.Text(0, 0).empty())
-        return 0;
-    return query.Int(0, 0);
-}
-
 bool Lock(CPlugOrvex& self, CNX_DBOption& db, const char* table, const char* operation) {
     if (db.BeginTableTransaction(table) == 1)
         return true;
     self.Log().printTime1("[%s] >>> cannot lock %s: %s", operation, table, db.GetLastErrorText());
-    return false;
-}
-
-bool Commit(CPlugOrvex& self, CNX_DBOption& db, const char* operation) {
-    if (db.CommitTransaction() == 1)
-        return true;
-    self.Log().printTime1("[%s] >>> commit failed, nothing stored: %s", operation,
-                          db.GetLastErrorText());
     return false;
 }
 
@@ -110,13 +89,13 @@ int InsertLayout(CPlugOrvex& self, const MonitorLayout& layout) {
     }
     std::string reason;
     const int number =
-        ReadNumber(db, "select max(F6005_NO) FROM NXMODEL.dbo.TB6005_CCTVGBMON", &reason);
+        ReadRowNumber(db, "select max(F6005_NO) FROM NXMODEL.dbo.TB6005_CCTVGBMON", &reason);
     if (number <= 0) {
         self.Log().printTime1("[insertItem_MonitorInfo] >>> no recorder is found%s",
                               reason.c_str());
         return 0;
     }
-    return Commit(self, db, "insertItem_MonitorInfo") ? number : 0;
+    return CommitOrLog(self, db, "insertItem_MonitorInfo") ? number : 0;
 }
 
 LayoutUpdate UpdateLayout(CPlugOrvex& self, const MonitorLayout& layout, int number) {
@@ -166,13 +145,13 @@ int StoreCurrentMonitor(CPlugOrvex& self, int layoutNo) {
     const std::string read = SqlFormat(
         "select F6008_NO from NXMODEL.dbo.TB6008_CCTVCURMON where F0101_PTZPLEVEL=%d", level);
     std::string reason;
-    const int number = ReadNumber(db, read.c_str(), &reason);
+    const int number = ReadRowNumber(db, read.c_str(), &reason);
     if (number <= 0) {
         self.Log().printTime1("[updateItem_MonitorInfo] >>> no recorder is found%s",
                               reason.c_str());
         return 0;
     }
-    return Commit(self, db, "updateItem_MonitorInfo") ? number : 0;
+    return CommitOrLog(self, db, "updateItem_MonitorInfo") ? number : 0;
 }
 
 void ReadLayout(CPlugOrvex& self, DispatcherMonitorInfo& display) {

@@ -3,7 +3,7 @@
 #include "PlugInApi.h"
 #include "PlugOrvex.h"
 #include "SqlText.h"
-#include "StoreLog.h"
+#include "StoreSteps.h"
 #include "TourIndex.h"
 
 namespace {
@@ -111,11 +111,8 @@ extern "C" NX_EXPORT void AddTourInfo(TourRow* tour, TourCameraList* cameras, vo
     // The index is taken once the head is in; each camera then stands on its own, so one
     // failed camera does not undo the tour or the other cameras. A head that did not commit
     // has no index to put cameras under.
-    if (db.CommitTransaction() != 1) {
-        self.Log().printTime3("[TourInfoAdd] commit failed, no tour added: %s",
-                              db.GetLastErrorText());
+    if (!CommitOrLog(self, db, "TourInfoAdd"))
         return;
-    }
     InsertCameras(self, db, kAddTourCamera, index, *cameras, false,
                   "[TourInfoAdd] insert camera failed:%s");
 }

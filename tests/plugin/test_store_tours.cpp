@@ -152,7 +152,7 @@ TEST_P(TourStore, HeadRefusedAtCommitAddsNoCameras) {
     EXPECT_EQ(Count("NXMODEL.dbo.TB6009_CCTVTOURINFO"), 0);
     EXPECT_EQ(Count("NXMODEL.dbo.TB6010_TOURGBCAMERA"), 0);
     const std::string log = Log();
-    const std::size_t at = log.find("[TourInfoAdd] commit failed, no tour added: ");
+    const std::size_t at = log.find("[TourInfoAdd] commit failed, nothing stored: ");
     ASSERT_NE(at, std::string::npos);
     EXPECT_NE(log.find("refused by the test", at), std::string::npos);
 }
