@@ -53,6 +53,7 @@ void MainForm::reloadHostConfiguration() {
     }
     // Replaced, not merged: a camera the database lacks is added by the next catalogue.
     m_cameraMap.clear();
+    m_stationRows.clear();  // copyHostData keeps them when the host hands none
     copyHostData(data.get(), &zones);
     ui->cbxStation->clear();
     for (int i = 0; i < m_stationRows.size(); ++i) {
