@@ -33,4 +33,6 @@ NX_EXPORT void AddCameraInfo(CameraRow* camera, void* plugIn);
 NX_EXPORT void ModifyCameraInfo(CameraRow* camera, void* plugIn);
 NX_EXPORT void RemoveCameraInfo(void* plugIn);
 NX_EXPORT void ModifyMonitor(MonitorList* monitors, void* plugIn);
+NX_EXPORT int32_t ReadConfiguration(init_param* data, ZoneInfo* zones, char* problem,
+                                    int32_t problemSize, void* plugIn);
 }

@@ -68,11 +68,35 @@ void CPlugOrvex::CloseUiLibrary() {
     m_uiLibrary = nullptr;
 }
 
-void CPlugOrvex::LoadReference() {
+namespace {
+
+// Notes a failed read of a reference list: the operator is told about it.
+bool ReadFailed(CPlugOrvex& self, std::string& problem, const char* list, const SqlQuery& query) {
+    self.Log().printTime1("[LoadReference] %s not read:%s", list, query.Reason().c_str());
+    problem = std::string(list) + " not read:" + query.Reason();
+    return false;
+}
+
+}  // namespace
+
+std::string CPlugOrvex::ConfigProblem() const {
+    for (const std::string* problem : {&m_referenceProblem, &m_stationProblem, &m_cameraProblem})
+        if (!problem->empty())
+            return *problem;
+    return std::string();
+}
+
+bool CPlugOrvex::LoadReference() {
+    m_referenceProblem.clear();
+    m_zone1Rows.clear();
+    m_zone2Rows.clear();
+    m_zoneInfo = ZoneInfo{};
+    std::memset(m_monitors, 0, sizeof m_monitors);
     SqlQuery zone1;
-    if (!zone1.Open("select * from NXMODEL.TB6001_ZONE1INFO order by F6000_TYPE") ||
-        zone1.Rows() <= 0)
-        return;
+    if (!zone1.Open("select * from NXMODEL.TB6001_ZONE1INFO order by F6000_TYPE"))
+        return ReadFailed(*this, m_referenceProblem, "trains (TB6001_ZONE1INFO)", zone1);
+    if (zone1.Rows() <= 0)
+        return true;
     m_zone1Rows.assign(static_cast<std::size_t>(zone1.Rows()), Zone1Row{});
     for (int r = 0; r < zone1.Rows(); ++r) {
         Zone1Row& row = m_zone1Rows[static_cast<std::size_t>(r)];
@@ -84,8 +108,10 @@ void CPlugOrvex::LoadReference() {
     m_zoneInfo.zone1 = m_zone1Rows.data();
 
     SqlQuery zone2;
-    if (!zone2.Open("select * from NXMODEL.TB6002_ZONE2INFO") || zone2.Rows() <= 0)
-        return;
+    if (!zone2.Open("select * from NXMODEL.TB6002_ZONE2INFO"))
+        return ReadFailed(*this, m_referenceProblem, "cars (TB6002_ZONE2INFO)", zone2);
+    if (zone2.Rows() <= 0)
+        return true;
     m_zone2Rows.assign(static_cast<std::size_t>(zone2.Rows()), Zone2Row{});
     for (int r = 0; r < zone2.Rows(); ++r) {
         Zone2Row& row = m_zone2Rows[static_cast<std::size_t>(r)];
@@ -101,7 +127,7 @@ void CPlugOrvex::LoadReference() {
     if (!monitors.Open(SqlFormat("select * from NXMODEL.TB6004_MONITORINFO where "
                                  "F0101_PTZPLEVEL=%d",
                                  m_ptzLevel)))
-        return;
+        return ReadFailed(*this, m_referenceProblem, "monitors (TB6004_MONITORINFO)", monitors);
     for (int r = 0; r < monitors.Rows() && r < NX_MONITOR_ROWS; ++r) {
         MonitorRow& row = m_monitors[r];
         CopyText(row.F6004_MONITOR, monitors.Text(r, 0).c_str(), 39);
@@ -109,6 +135,7 @@ void CPlugOrvex::LoadReference() {
         row.F6004_SCREENNO = monitors.Int(r, 2);
         row.F6004_WINDOWNO = monitors.Int(r, 3);
     }
+    return true;
 }
 
 void CPlugOrvex::ReadSettings() {
@@ -135,7 +162,8 @@ void CPlugOrvex::ReadSettings() {
     CopyText(m_dllName, name.c_str());
 }
 
-void CPlugOrvex::LoadStations() {
+bool CPlugOrvex::LoadStations() {
+    m_stationProblem.clear();
     m_stationCount = 0;
     std::memset(m_groups, 0, sizeof m_groups);
     std::memset(m_stations, 0, sizeof m_stations);
@@ -143,7 +171,7 @@ void CPlugOrvex::LoadStations() {
     if (!query.Open(SqlFormat("select F6000_TYPE,F6000_NO,F6000_NAME from %s.dbo.%s where "
                               "F6000_TYPE=99",
                               "NXMODEL", "TB6000_STATIONINFO")))
-        return;
+        return ReadFailed(*this, m_stationProblem, "stations (TB6000_STATIONINFO)", query);
     for (int r = 0; r < query.Rows() && r < kMaxStations; ++r) {
         StationRow& row = m_stations[r];
         row.F6000_TYPE = query.Int(r, 0);
@@ -151,9 +179,16 @@ void CPlugOrvex::LoadStations() {
         CopyText(row.F6000_NAME, query.Text(r, 2).c_str(), 39);
         m_stationCount = r + 1;
     }
+    return true;
 }
 
-void CPlugOrvex::LoadSipCameras() {
+void CPlugOrvex::ShareStations() {
+    m_sipGrpRows.assign(m_stations, m_stations + m_stationCount);
+    m_sipGrpArr = StationList{m_stationCount, m_sipGrpRows.empty() ? nullptr : m_sipGrpRows.data()};
+}
+
+bool CPlugOrvex::LoadSipCameras() {
+    m_cameraProblem.clear();
     m_sipCameraRows.clear();
     m_sipCameras = CameraList{};
     const std::string sql = SqlFormat(
@@ -161,8 +196,8 @@ void CPlugOrvex::LoadSipCameras() {
         static_cast<int>(m_metro));
     SqlQuery query;
     if (!query.Open(sql)) {
-        Log().printTime3("[GetSipCamera] error,cmdbuf:%s ", sql.c_str());
-        return;
+        Log().printTime3("[GetSipCamera] error,cmdbuf:%s%s", sql.c_str(), query.Reason().c_str());
+        return ReadFailed(*this, m_cameraProblem, "cameras (TB6003_CAMERAINFO)", query);
     }
     m_sipCameraRows.assign(static_cast<std::size_t>(query.Rows() > 0 ? query.Rows() : 0),
                            CameraRow{});
@@ -180,6 +215,16 @@ void CPlugOrvex::LoadSipCameras() {
     }
     m_sipCameras.count = static_cast<int32_t>(m_sipCameraRows.size());
     m_sipCameras.rows = m_sipCameraRows.data();
+    return true;
+}
+
+bool CPlugOrvex::ReloadReference() {
+    // Every list is read even after a failure, so that what can be read is fresh.
+    const bool reference = LoadReference();
+    const bool stations = LoadStations();
+    const bool cameras = LoadSipCameras();
+    ShareStations();
+    return reference && stations && cameras;
 }
 
 void CPlugOrvex::FillApiTable() {
@@ -191,7 +236,7 @@ void CPlugOrvex::FillApiTable() {
                        ::UpdateUiState,        ::AddTourInfo,       ::ModifyTourInfo,
                        ::RemoveTourInfo,       ::UpdateTourInfo,    ::OperateTour,
                        ::AddCameraInfo,        ::ModifyCameraInfo,  ::RemoveCameraInfo,
-                       ::ModifyMonitor};
+                       ::ModifyMonitor,        ::ReadConfiguration};
 }
 
 bool CPlugOrvex::LoadUiLibrary() {
@@ -260,8 +305,7 @@ int32_t CPlugOrvex::OpenView(CVGHostWindow* parent, int32_t left, int32_t top, i
     for (int i = 0; i < m_stationCount; ++i)
         CopyText(grpNames[static_cast<std::size_t>(i)], m_groups[i].name, 39);
     GroupNameList grpArr{m_stationCount, grpNames.empty() ? nullptr : grpNames.data()};
-    m_sipGrpRows.assign(m_stations, m_stations + m_stationCount);
-    m_sipGrpArr = StationList{m_stationCount, m_sipGrpRows.empty() ? nullptr : m_sipGrpRows.data()};
+    ShareStations();
 
     if (!LoadUiLibrary())
         return 0;
@@ -304,4 +348,35 @@ extern "C" NX_EXPORT int32_t UpdateTourInfo(void* plugIn) {
     block->tourList = &self.m_tours;
     block->tourCameraList = &self.m_tourCameras;
     return refresh(block.get(), self.m_parentWindow) ? 1 : 0;
+}
+
+extern "C" NX_EXPORT int32_t ReadConfiguration(init_param* data, ZoneInfo* zones, char* problem,
+                                               int32_t problemSize, void* plugIn) {
+    if (!plugIn)
+        return 0;
+    auto& self = *static_cast<CPlugOrvex*>(plugIn);
+    if ((data == nullptr) != (zones == nullptr)) {
+        self.Log().printTime2("[ReadConfiguration] refused: give both blocks or neither");
+        return 0;
+    }
+    if (data) {
+        self.Log().printTime2("[ReadConfiguration] reading the reference lists again");
+        self.ReloadReference();
+        self.FillApiTable();
+        data->apiTable = &self.m_api;
+        data->grpArr = nullptr;
+        data->dispatchTable = &self.m_dispatch;
+        data->sipGrpArr = &self.m_sipGrpArr;
+        std::memcpy(data->monitorRows, self.m_monitors, sizeof self.m_monitors);
+        data->sipCameras = &self.m_sipCameras;
+        *zones = self.m_zoneInfo;
+    }
+    const std::string text = self.ConfigProblem();
+    if (problem && problemSize > 0) {
+        const std::size_t n =
+            GbkFit(text.data(), text.size(), static_cast<std::size_t>(problemSize) - 1);
+        std::memcpy(problem, text.data(), n);
+        problem[n] = '\0';
+    }
+    return text.empty() ? 1 : 0;
 }

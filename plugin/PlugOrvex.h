@@ -83,13 +83,20 @@ public:
     Selection m_selection;
     std::vector<StationRow> m_sipGrpRows;  // the station copy handed to the UI library
     StationList m_sipGrpArr = {};
+    // What failed, and why, in the last read of each reference list; empty when it was read.
+    std::string m_referenceProblem, m_stationProblem, m_cameraProblem;
+    std::string ConfigProblem() const;  // the first of them, empty when every list was read
 
-    // Host-facing steps, also used by the tests.
+    // Host-facing steps, also used by the tests. The loads return false when their select
+    // failed (not when it found nothing) and note why in their problem text.
     void ReadSettings();
-    void LoadReference();
-    void LoadStations();
-    void LoadSipCameras();
+    bool LoadReference();
+    bool LoadStations();
+    bool LoadSipCameras();
+    // Reads every reference list again (ReadConfiguration); true when all were read.
+    bool ReloadReference();
     void FillApiTable();
+    void ShareStations();  // m_sipGrpArr: a copy of the station rows read
     void CloseUiLibrary();
     bool LoadUiLibrary();
     void ShowForm(const CVGHostWindow& parent, int32_t left, int32_t top, int32_t right,

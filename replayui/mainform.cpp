@@ -68,6 +68,7 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
     connect(m_session, &SipSession::playbackClosed, this, &MainForm::onPlaybackClosed);
+    noticeConfigurationProblem();
 }
 
 MainForm::~MainForm() {
@@ -265,6 +266,7 @@ void MainForm::onClicked_moveDown() {
 void MainForm::on_btnRefresh_clicked() {
     PassWord dialog(QCursor::pos(), this);
     if (dialog.exec() == QDialog::Accepted) {
+        reloadHostConfiguration();
         m_session->doCatalogQuery();
     }
 }

@@ -75,6 +75,9 @@ private:
     void onPlaybackClosed();
     bool startBeforeEnd();
     void showNotice(const QString& text);
+    // The host's reference lists (hostconfig.cpp).
+    void noticeConfigurationProblem();
+    void reloadHostConfiguration();
     void moveCamera(int delta, const QString& edgeText);
 
     Ui::MainForm* ui;

@@ -2,6 +2,8 @@
 #   pg_cluster_start DIR   -> initdb + start; sets and exports NX_PG_PORT; socket in DIR/socket
 #   pg_cluster_conninfo DIR -> prints the libpq conninfo of the running cluster
 #   pg_cluster_stop DIR
+#   pg_cluster_launch DIR   -> starts a stopped cluster again on NX_PG_PORT
+#   pg_cluster_restart DIR  -> restarts a running cluster (sessions are ended)
 # The server listens on its Unix socket only, so the port just names the socket file and
 # clusters of parallel runs cannot collide. Root cannot run initdb/postgres: they run as the
 # postgres user then.
@@ -32,11 +34,23 @@ pg_cluster_start() {
     tail -n 20 "$dir/initdb.log" >&2
     return 1
   fi
+  pg_cluster_launch "$dir"
+}
+
+pg_cluster_launch() {
+  local dir=$1 bin
+  bin=$(pg_bin)
   if ! pg_cluster_run "'$bin/pg_ctl' -D '$dir/data' -l '$dir/server.log' -w -t 60 -o \"-p $NX_PG_PORT -k $dir/socket -c listen_addresses='' -c fsync=off -c max_connections=200\" start >/dev/null"; then
     echo "pg_cluster: the server did not start:" >&2
     tail -n 20 "$dir/server.log" >&2
     return 1
   fi
+}
+
+pg_cluster_restart() {
+  local dir=$1 bin
+  bin=$(pg_bin)
+  pg_cluster_run "'$bin/pg_ctl' -D '$dir/data' -l '$dir/server.log' -m fast -w -t 60 restart >/dev/null"
 }
 
 pg_cluster_conninfo() {

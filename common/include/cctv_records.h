@@ -213,6 +213,8 @@ typedef struct ZoneInfo {
 /* ---- The plug-in's function table -------------------------------------------------------
  * Every entry takes the plug-in object (the hostContext of ShowDialog) as its last argument. */
 
+struct init_param;
+
 typedef void (*UpdateCamerasByGroupFn)(int32_t groupIndex, CameraDescList* result, void* plugIn);
 typedef int32_t (*UpdateScreenInfoFn)(screenset* window, void* plugIn);
 typedef int32_t (*AddDisplayModeFn)(_DisplayModeInfo* mode, void* plugIn);
@@ -238,6 +240,13 @@ typedef void (*AddCameraInfoFn)(CameraRow* camera, void* plugIn);
 typedef void (*ModifyCameraInfoFn)(CameraRow* camera, void* plugIn);
 typedef void (*RemoveCameraInfoFn)(void* plugIn);
 typedef void (*ModifyMonitorFn)(MonitorList* monitors, void* plugIn);
+/* Appended. With data and zones null: how the plug-in's last read of the reference lists went.
+ * With both given: reads them again and points data (apiTable, dispatchTable, sipGrpArr,
+ * monitorRows, sipCameras; grpArr null) and zones at the new lists, which the plug-in owns until
+ * the next read. 1 when every list was read; 0 with what failed and why in problem (GBK,
+ * NUL-terminated within problemSize). */
+typedef int32_t (*ReadConfigurationFn)(struct init_param* data, ZoneInfo* zones, char* problem,
+                                       int32_t problemSize, void* plugIn);
 
 typedef struct PlugInApiTable {
     UpdateCamerasByGroupFn UpdateCamerasByGroup;               /* 0 */
@@ -262,9 +271,12 @@ typedef struct PlugInApiTable {
     ModifyCameraInfoFn ModifyCameraInfo;                       /* 19 */
     RemoveCameraInfoFn RemoveCameraInfo;                       /* 20 */
     ModifyMonitorFn ModifyMonitor;                             /* 21 */
+    /* Entries appended after the first NX_API_ENTRIES; a table only ever grows here. */
+    ReadConfigurationFn ReadConfiguration; /* 22 */
 } PlugInApiTable;
 
-#define NX_API_ENTRIES 22
+#define NX_API_ENTRIES 22       /* the entries every host's table has */
+#define NX_API_TABLE_ENTRIES 23 /* the entries of this build's table, appended ones included */
 
 /* ---- Records handed to the UI library --------------------------------------------------- */
 
@@ -348,8 +360,14 @@ NX_RECORD_ASSERT(sizeof(camera_info) == 132, "camera_info layout");
 NX_RECORD_ASSERT(sizeof(camera_Desc) == 116, "camera_Desc layout");
 NX_RECORD_ASSERT(sizeof(DispatchEntry) == 140, "DispatchEntry layout");
 NX_RECORD_ASSERT(sizeof(GroupEntry) == 68, "GroupEntry layout");
-NX_RECORD_ASSERT(sizeof(PlugInApiTable) == NX_API_ENTRIES * sizeof(void (*)(void)),
+NX_RECORD_ASSERT(sizeof(PlugInApiTable) == NX_API_TABLE_ENTRIES * sizeof(void (*)(void)),
                  "PlugInApiTable layout");
+NX_RECORD_ASSERT(offsetof(PlugInApiTable, ModifyMonitor) ==
+                     (NX_API_ENTRIES - 1) * sizeof(void (*)(void)),
+                 "PlugInApiTable layout");
+NX_RECORD_ASSERT(offsetof(PlugInApiTable, ReadConfiguration) ==
+                     NX_API_ENTRIES * sizeof(void (*)(void)),
+                 "PlugInApiTable grows at its end");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 NX_RECORD_ASSERT(sizeof(uiParam) == 36, "uiParam layout");

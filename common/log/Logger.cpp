@@ -60,18 +60,6 @@ LocalTime now() {
             static_cast<int>(tv.tv_usec / 1000)};
 }
 
-// All threads of the process that log under one lock name queue here before the file lock;
-// flock alone serialises open file descriptions, not the threads sharing one.
-std::mutex& processLock(const std::string& name) {
-    static std::mutex mapMutex;
-    static std::map<std::string, std::unique_ptr<std::mutex>> locks;
-    std::lock_guard<std::mutex> guard(mapMutex);
-    auto& slot = locks[name];
-    if (!slot)
-        slot = std::make_unique<std::mutex>();
-    return *slot;
-}
-
 // Cross-process half of the named lock: flock on a lock file beside the log. The kernel drops it
 // when its holder dies, so a writer killed mid-record never blocks the others.
 class FileLock {
@@ -170,6 +158,19 @@ Logger::Logger(LogOptions options) : m_options(std::move(options)) {
 }
 
 Logger::~Logger() = default;
+
+// All threads of the process that log under one lock name queue here before the file lock:
+// flock serialises open file descriptions, and where it is emulated by record locks (NFS) not
+// even those of one process.
+std::mutex& Logger::threadLock(const std::string& lockName) {
+    static std::mutex mapMutex;
+    static std::map<std::string, std::unique_ptr<std::mutex>> locks;
+    std::lock_guard<std::mutex> guard(mapMutex);
+    auto& slot = locks[lockName];
+    if (!slot)
+        slot = std::make_unique<std::mutex>();
+    return *slot;
+}
 
 std::string Logger::platformRoot() const {
     const char* v = std::getenv(m_options.rootVariable.c_str());
@@ -303,7 +304,7 @@ void Logger::writeCycle(const Config& cfg, bool stamped, const RecordMaker& make
     if (!ensureDirectory(cfg.logDirectory))
         return;
 
-    std::lock_guard<std::mutex> threads(processLock(m_lockName));
+    std::lock_guard<std::mutex> threads(threadLock(m_lockName));
     FileLock processes(cfg.logDirectory + "/." + m_lockName + ".lock");
     if (!processes.held())
         return;

@@ -66,6 +66,9 @@ public:
     const std::string& lockName() const {
         return m_lockName;
     }
+    // The in-process half of the named lock; the other half is an flock on the file
+    // "." + lockName + ".lock" in the log directory. Holding both keeps every writer out.
+    static std::mutex& threadLock(const std::string& lockName);
     int debugLevel() const;
 
 private:

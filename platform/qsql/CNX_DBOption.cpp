@@ -96,7 +96,8 @@ NxDbSettings parseSettings(const std::string& iniText, const std::string& root) 
             continue;
         if (line[0] == '[') {
             size_t close = line.find(']');
-            section = lowered(nxsql::trimmed(line.substr(1, close == std::string::npos ? 0 : close - 1)));
+            section =
+                lowered(nxsql::trimmed(line.substr(1, close == std::string::npos ? 0 : close - 1)));
             continue;
         }
         size_t eq = line.find('=');
@@ -106,8 +107,8 @@ NxDbSettings parseSettings(const std::string& iniText, const std::string& root) 
         }
         if (section != "database")
             continue;
-        if (!applySetting(&settings, nxsql::trimmed(line.substr(0, eq)), nxsql::trimmed(line.substr(eq + 1)),
-                          root)) {
+        if (!applySetting(&settings, nxsql::trimmed(line.substr(0, eq)),
+                          nxsql::trimmed(line.substr(eq + 1)), root)) {
             return settings;
         }
     }
@@ -125,7 +126,9 @@ struct CNX_DBOption::Impl {
     char empty[1] = {'\0'};
 
     bool fail(const std::string& reason) {
-        error = reason;
+        // Server messages are UTF-8 (and may be localised); callers log and show GBK.
+        static thread_local nxsql::GbkCodec codec;
+        codec.toGbk(reason.data(), reason.size(), &error);
         CNX_DBOption::ErrorSink sink = g_sink.load();
         if (sink)
             sink(error.c_str(), g_sinkContext.load());
@@ -171,7 +174,9 @@ struct CNX_DBOption::Impl {
             return 0;
         }
         std::string reason;
-        bool ok = pooled->connection->execute(verb, nullptr, &reason);
+        const bool commit = std::strcmp(verb, "COMMIT") == 0;
+        bool ok = commit ? pooled->connection->commit(&reason)
+                         : pooled->connection->execute(verb, nullptr, &reason);
         if (!ok) {
             std::string ignored;
             pooled->connection->execute("ROLLBACK", nullptr, &ignored);

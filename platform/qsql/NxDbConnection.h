@@ -50,7 +50,12 @@ public:
     virtual bool execute(const std::string& sql, ResultSet* rows, std::string* error) = 0;
     // Opens a transaction; with a table, other writers of that table are kept out until it ends.
     virtual bool begin(const std::string& lockTable, std::string* error) = 0;
+    // Ends the open transaction with COMMIT; false when it did not commit (the server may have
+    // turned it into a ROLLBACK because an earlier statement of it failed).
+    virtual bool commit(std::string* error) { return execute("COMMIT", nullptr, error); }
     virtual bool broken() const = 0;
+    // True while a transaction is open on the connection, whoever opened it.
+    virtual bool inTransaction() const = 0;
     virtual long long affectedRows() const = 0;
 };
 

@@ -111,8 +111,9 @@ void returnConnection(std::unique_ptr<PooledConnection> pooled) {
         return;
     }
     p.busy--;
+    // A connection left inside a transaction would run the next borrower's statements in it.
     bool keep = pooled->generation == p.generation && !pooled->connection->broken() &&
-                p.idle.size() < kMaxIdle;
+                !pooled->connection->inTransaction() && p.idle.size() < kMaxIdle;
     if (keep)
         p.idle.push_back(std::move(pooled));
 }

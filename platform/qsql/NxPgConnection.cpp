@@ -11,10 +11,18 @@ namespace {
 
 void ignoreNotice(void*, const char*) {}  // "already exists, skipping" and the like
 
+// One line: a message with DETAIL or CONTEXT lines becomes their texts joined by "; ".
 std::string trimmedMessage(const char* text) {
     std::string message = text ? text : "";
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
+    }
+    for (std::size_t at = message.find('\n'); at != std::string::npos;
+         at = message.find('\n', at)) {
+        std::size_t end = at + 1;
+        while (end < message.size() && (message[end] == ' ' || message[end] == '\t'))
+            ++end;
+        message.replace(at, end - at, "; ");
     }
     return message;
 }
@@ -26,6 +34,8 @@ public:
 
     bool execute(const std::string& sql, ResultSet* rows, std::string* error) override;
     bool begin(const std::string& lockTable, std::string* error) override;
+    bool commit(std::string* error) override;
+    bool inTransaction() const override { return PQtransactionStatus(m_conn) != PQTRANS_IDLE; }
     // Also notices a session the server has ended meanwhile (restart, terminated backend):
     // reading what is waiting on the socket turns the status bad; it never blocks.
     bool broken() const override {
@@ -47,6 +57,7 @@ private:
 
     PGconn* m_conn;
     long long m_affected = 0;
+    std::string m_tag;  // command tag of the last successful statement ("COMMIT", "ROLLBACK", ...)
 };
 
 void PgConnection::collect(PGresult* result, ResultSet* rows) {
@@ -70,6 +81,7 @@ void PgConnection::collect(PGresult* result, ResultSet* rows) {
 
 bool PgConnection::execute(const std::string& sql, ResultSet* rows, std::string* error) {
     m_affected = 0;
+    m_tag.clear();
     PGresult* result = PQexecParams(m_conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
     ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -77,6 +89,7 @@ bool PgConnection::execute(const std::string& sql, ResultSet* rows, std::string*
         if (rows && status == PGRES_TUPLES_OK)
             collect(result, rows);
         m_affected = std::atoll(PQcmdTuples(result));
+        m_tag = PQcmdStatus(result);
     } else if (status == PGRES_EMPTY_QUERY) {
         *error = "empty statement";
     } else {
@@ -102,10 +115,31 @@ bool PgConnection::begin(const std::string& lockTable, std::string* error) {
     return false;
 }
 
+bool PgConnection::commit(std::string* error) {
+    if (!execute("COMMIT", nullptr, error))
+        return false;
+    // A transaction with a failed statement answers COMMIT with the tag ROLLBACK.
+    if (m_tag == "COMMIT")
+        return true;
+    *error = "COMMIT ended as " + m_tag + ": an earlier statement of the transaction failed";
+    return false;
+}
+
+// Session settings every statement of the plug-in relies on.
+const char* const kSessionSettings[] = {
+    // Quote doubling is the only escaping the statements use; a backslash must stay a backslash
+    // even on a server configured the old way.
+    "SET standard_conforming_strings = on",
+};
+
 }  // namespace
 
 std::unique_ptr<Connection> openPostgres(const NxDbSettings& settings, std::string* error) {
-    PGconn* conn = PQconnectdb(settings.pgConnInfo.c_str());
+    // The statements run on the GUI thread: an unreachable server must not hold it for minutes.
+    // A connect_timeout in ConnInfo comes later and wins.
+    const char* const keys[] = {"connect_timeout", "dbname", nullptr};
+    const char* const values[] = {"5", settings.pgConnInfo.c_str(), nullptr};
+    PGconn* conn = PQconnectdbParams(keys, values, 1);
     if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
         *error = "cannot connect to PostgreSQL: " +
                  trimmedMessage(conn ? PQerrorMessage(conn) : "no memory");
@@ -125,6 +159,12 @@ std::unique_ptr<Connection> openPostgres(const NxDbSettings& settings, std::stri
     if (!connection->execute(timeout, nullptr, error)) {
         *error = "PostgreSQL: " + *error;
         return nullptr;
+    }
+    for (const char* setting : kSessionSettings) {
+        if (!connection->execute(setting, nullptr, error)) {
+            *error = std::string("PostgreSQL: ") + setting + ": " + *error;
+            return nullptr;
+        }
     }
     return connection;
 }

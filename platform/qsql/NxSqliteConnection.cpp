@@ -34,6 +34,7 @@ public:
     bool execute(const std::string& sql, ResultSet* rows, std::string* error) override;
     bool begin(const std::string& lockTable, std::string* error) override;
     bool broken() const override { return false; }
+    bool inTransaction() const override { return sqlite3_get_autocommit(m_db) == 0; }
     long long affectedRows() const override { return m_affected; }
 
 private:

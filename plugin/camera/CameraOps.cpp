@@ -74,8 +74,8 @@ void GetCCTVDeviceNumber(CPlugOrvex& self, int type, const std::string& pointCod
         return;
     }
     self.Log().printTime3(
-        "[getCCTVDeviceNumber] : failed to find record in TB2023_CCTVDEV by code %s",
-        pointCode.c_str());
+        "[getCCTVDeviceNumber] : failed to find record in TB2023_CCTVDEV by code %s%s",
+        pointCode.c_str(), query.Reason().c_str());
 }
 
 int GetCameraInfoByCode(CPlugOrvex& self, const std::string& pointCode, camera_info& info) {
@@ -88,8 +88,8 @@ int GetCameraInfoByCode(CPlugOrvex& self, const std::string& pointCode, camera_i
                               "NXMODEL", "TB4009_DIGPOINT", pointCode)) ||
         query.Rows() <= 0) {
         self.Log().printTime3(
-            "[getCameraInfoByCode] : failed to find record in TB4009_DIGPOINT by code %s",
-            pointCode.c_str());
+            "[getCameraInfoByCode] : failed to find record in TB4009_DIGPOINT by code %s%s",
+            pointCode.c_str(), query.Reason().c_str());
         return 0;
     }
     info.F4009_AOJ = query.Int(0, 0);

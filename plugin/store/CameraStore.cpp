@@ -5,6 +5,7 @@
 #include "PlugInApi.h"
 #include "PlugOrvex.h"
 #include "SqlText.h"
+#include "StoreSteps.h"
 
 namespace {
 
@@ -38,8 +39,9 @@ bool CodeIsStored(const CameraRow& c) {
 }
 
 void ExecuteOrLog(CPlugOrvex& self, const std::string& sql, const char* failure) {
-    if (SqlExecute(sql) != 1)
-        self.Log().printTime3(failure, sql.c_str());
+    const SqlResult result = SqlExecute(sql);
+    if (!result.ok)
+        LogFailedStatement(self, failure, sql, result.reason);
 }
 
 }  // namespace
@@ -56,7 +58,8 @@ extern "C" NX_EXPORT void AddCameraInfo(CameraRow* camera, void* plugIn) {
     const std::string insert = SqlFormat(
         kInsertCamera, c.F6003_IP, c.F6003_LINE, c.F6003_STATION, c.F6001_ZONE1NO, c.F6002_ZONE2NO,
         c.F6003_DEVTYPE, c.F6003_CAMERANAME, c.F6003_CAMERAGB, c.F6003_STATUS, Now());
-    if (SqlExecute(insert) == 1)
+    const SqlResult added = SqlExecute(insert);
+    if (added.ok)
         return;
     // A code already stored (under another line or station) is brought up to date instead of
     // failing on the unique key. New codes, the usual case, cost the one insert.
@@ -64,7 +67,7 @@ extern "C" NX_EXPORT void AddCameraInfo(CameraRow* camera, void* plugIn) {
         ExecuteOrLog(self, UpdateStatement(c), "[CameraInfoModify] error,cmdbuf:%s ");
         return;
     }
-    self.Log().printTime3("[CameraInfoAdd] error,cmdbuf:%s ", insert.c_str());
+    LogFailedStatement(self, "[CameraInfoAdd] error,cmdbuf:%s ", insert, added.reason);
 }
 
 extern "C" NX_EXPORT void ModifyCameraInfo(CameraRow* camera, void* plugIn) {
@@ -107,7 +110,8 @@ extern "C" NX_EXPORT void ModifyMonitor(MonitorList* monitors, void* plugIn) {
             "SELECT * FROM NXMODEL.TB6011_MONITOR WHERE F6011_DECODER='%s'", row.F6004_DECODER);
         bool found = false;
         if (!query.Open(select))
-            self.Log().printTime3("[MonitorModify] select error,cmdbuf:%s ", select.c_str());
+            self.Log().printTime3("[MonitorModify] select error,cmdbuf:%s%s", select.c_str(),
+                                  query.Reason().c_str());
         else
             found = query.Rows() > 0;
         std::string sql;
@@ -125,8 +129,9 @@ extern "C" NX_EXPORT void ModifyMonitor(MonitorList* monitors, void* plugIn) {
                 row.F6004_MONITOR, row.F6004_DECODER);
             failure = "[MonitorModify] insert error,cmdbuf:%s ";
         }
-        if (SqlExecute(command, sql) != 1)
-            self.Log().printTime3(failure, sql.c_str());
+        const SqlResult result = SqlExecute(command, sql);
+        if (!result.ok)
+            LogFailedStatement(self, failure, sql, result.reason);
         query.Close();
     }
 }

@@ -5,14 +5,18 @@
 #include "Logger.h"
 #include "PlugInApi.h"
 #include "SqlText.h"
+#include "StoreSteps.h"
 
 namespace {
 
-int ReadNumber(CNX_DBOption& db, const char* sql) {
-    SqlQuery query(db);
-    if (!query.Open(sql) || query.Rows() <= 0 || query.Text(0, 0).empty())
-        return 0;
-    return query.Int(0, 0);
+// The number of the row just inserted, read inside the inserting transaction; 0 with a log
+// line when there is none.
+int ReadNumber(CPlugOrvex& self, CNX_DBOption& db, const char* sql, const char* operation) {
+    std::string reason;
+    const int number = ReadRowNumber(db, sql, &reason);
+    if (number <= 0)
+        self.Log().printTime3("[%s] no number read back%s", operation, reason.c_str());
+    return number;
 }
 
 template <typename T>
@@ -33,12 +37,14 @@ int InsertMode(CPlugOrvex& self, int layoutNo, const _DisplayModeInfo& mode) {
         "INSERT INTO NXMODEL.dbo.TB6006_CCTVMODEINFO "
         "(F0101_PTZPLEVEL,F6005_NO,F6006_DESC) VALUES (%d,%d,'%s');",
         self.m_ptzLevel, layoutNo, mode.F6006_DESC);
-    if (SqlExecute(db, sql) != 1) {
-        self.Log().printTime3("[AddDisplayMode] insert failed: %s", sql.c_str());
+    const SqlResult insert = SqlExecute(db, sql);
+    if (!insert.ok) {
+        LogFailedStatement(self, "[AddDisplayMode] insert failed: %s", sql, insert.reason);
         return 0;
     }
-    const int number = ReadNumber(db, "select max(F6006_NO) FROM NXMODEL.TB6006_CCTVMODEINFO");
-    return number > 0 && db.CommitTransaction() == 1 ? number : 0;
+    const int number = ReadNumber(self, db, "select max(F6006_NO) FROM NXMODEL.TB6006_CCTVMODEINFO",
+                                  "AddDisplayMode");
+    return number > 0 && CommitOrLog(self, db, "AddDisplayMode") ? number : 0;
 }
 
 }  // namespace
@@ -62,16 +68,18 @@ extern "C" NX_EXPORT int32_t AddFavorite(_FavoriteInfo* favorite, void* plugIn) 
         "(F6003_CAMERAGB,F6007_DESC,F0101_PTZPLEVEL) VALUES "
         "('%s','%s',%d)",
         favorite->camera.cameraCode, favorite->F6007_DESC, self.m_ptzLevel);
-    if (SqlExecute(db, sql) != 1) {
-        self.Log().printTime3("InsertFavorite return Error. %s", sql.c_str());
+    const SqlResult insert = SqlExecute(db, sql);
+    if (!insert.ok) {
+        LogFailedStatement(self, "InsertFavorite return Error. %s", sql, insert.reason);
         return 0;
     }
-    const int number = ReadNumber(db, "select max(F6007_NO) FROM NXMODEL.dbo.TB6007_CCTVGBFAV");
-    if (number <= 0 || db.CommitTransaction() != 1)
+    const int number = ReadNumber(
+        self, db, "select max(F6007_NO) FROM NXMODEL.dbo.TB6007_CCTVGBFAV", "AddFavorite");
+    if (number <= 0 || !CommitOrLog(self, db, "AddFavorite"))
         return 0;
     favorite->F6007_NO = number;
     _FavoriteInfo copy = *favorite;
-    copy.F6007_DESC[sizeof copy.F6007_DESC - 1] = '\0';
+    BoundField(copy.F6007_DESC);
     TerminateScreen(copy.camera);
     self.m_favorites.push_back(copy);
     return 1;
@@ -91,8 +99,9 @@ extern "C" NX_EXPORT int32_t UpdateFavorite(_FavoriteInfo* favorite, void* plugI
         const std::string sql =
             SqlFormat("UPDATE NXMODEL.dbo.TB6007_CCTVGBFAV SET F6007_DESC='%s' WHERE F6007_NO=%d",
                       favorite->F6007_DESC, favorite->F6007_NO);
-        if (SqlExecute(sql) != 1) {
-            self.Log().printTime3("Update_Favorite return Error. %s", sql.c_str());
+        const SqlResult update = SqlExecute(sql);
+        if (!update.ok) {
+            LogFailedStatement(self, "Update_Favorite return Error. %s", sql, update.reason);
             return 0;
         }
         CopyField(entry.F6007_DESC, favorite->F6007_DESC);
@@ -111,8 +120,14 @@ extern "C" NX_EXPORT int32_t RemoveFavorite(int32_t position, void* plugIn) {
                               self.m_favorites.size());
         return 0;
     }
-    SqlExecute(
-        SqlFormat("DELETE FROM NXMODEL.dbo.TB6007_CCTVGBFAV WHERE F6007_NO=%d", it->F6007_NO));
+    const std::string sql =
+        SqlFormat("DELETE FROM NXMODEL.dbo.TB6007_CCTVGBFAV WHERE F6007_NO=%d", it->F6007_NO);
+    const SqlResult remove = SqlExecute(sql);
+    if (!remove.ok) {
+        // Kept in the list: the row is still there.
+        LogFailedStatement(self, "[RemoveFavorite] failed: %s", sql, remove.reason);
+        return 0;
+    }
     self.m_favorites.erase(it);
     return 1;
 }
@@ -136,7 +151,7 @@ extern "C" NX_EXPORT int32_t AddDisplayMode(_DisplayModeInfo* mode, void* plugIn
         return 0;
     mode->F6006_NO = modeNo;
     _DisplayModeInfo copy = *mode;
-    copy.F6006_DESC[sizeof copy.F6006_DESC - 1] = '\0';
+    BoundField(copy.F6006_DESC);
     self.m_displayModes.push_back(copy);
     return 1;
 }
@@ -149,11 +164,20 @@ extern "C" NX_EXPORT int32_t ModifyDisplayMode(_DisplayModeInfo* mode, void* plu
         self.Log().printTime3("[ModifyDisplayMode] no display mode record");
         return 0;
     }
-    CNX_DBOption db;
-    SqlExecute(db, SqlFormat("UPDATE NXMODEL.TB6006_CCTVMODEINFO SET F6006_DESC = '%s' WHERE "
-                             "F6005_NO = %d;",
-                             mode->F6006_DESC, mode->layout.F6005_NO));
-    return ReadNumber(db, "select max(F6006_NO) FROM NXMODEL.dbo.TB6006_CCTVMODEINFO") > 0 ? 1 : 0;
+    const std::string sql =
+        SqlFormat("UPDATE NXMODEL.TB6006_CCTVMODEINFO SET F6006_DESC = '%s' WHERE F6005_NO = %d;",
+                  mode->F6006_DESC, mode->layout.F6005_NO);
+    const SqlResult update = SqlExecute(sql);
+    if (!update.ok) {
+        LogFailedStatement(self, "[ModifyDisplayMode] update failed: %s", sql, update.reason);
+        return 0;
+    }
+    if (update.changed == 0) {
+        self.Log().printTime3("[ModifyDisplayMode] no display mode of layout %d",
+                              mode->layout.F6005_NO);
+        return 0;
+    }
+    return 1;
 }
 
 extern "C" NX_EXPORT int32_t RemoveDisplayMode(int32_t position, void* plugIn) {
@@ -166,11 +190,24 @@ extern "C" NX_EXPORT int32_t RemoveDisplayMode(int32_t position, void* plugIn) {
                               position, self.m_displayModes.size());
         return 0;
     }
-    const int modeNo = it->F6006_NO;
-    const int layoutNo = it->layout.F6005_NO;
+    // The mode and its layout go together or not at all; a failure keeps the list entry.
     CNX_DBOption db;
-    SqlExecute(db, SqlFormat("DELETE FROM NXMODEL.TB6006_CCTVMODEINFO WHERE F6006_NO=%d", modeNo));
+    if (db.BeginTransaction() != 1) {
+        self.Log().printTime3("[RemoveDisplayMode] cannot begin: %s", db.GetLastErrorText());
+        return 0;
+    }
+    for (const std::string& sql :
+         {SqlFormat("DELETE FROM NXMODEL.TB6006_CCTVMODEINFO WHERE F6006_NO=%d", it->F6006_NO),
+          SqlFormat("DELETE FROM NXMODEL.TB6005_CCTVGBMON WHERE F6005_NO=%d",
+                    it->layout.F6005_NO)}) {
+        const SqlResult remove = SqlExecute(db, sql);
+        if (!remove.ok) {
+            LogFailedStatement(self, "[RemoveDisplayMode] failed: %s", sql, remove.reason);
+            return 0;
+        }
+    }
+    if (!CommitOrLog(self, db, "RemoveDisplayMode"))
+        return 0;
     self.m_displayModes.erase(it);
-    SqlExecute(db, SqlFormat("DELETE FROM NXMODEL.TB6005_CCTVGBMON WHERE F6005_NO=%d", layoutNo));
     return 1;
 }

@@ -2,6 +2,7 @@
 
 #include "Logger.h"
 #include "SqlText.h"
+#include "StoreSteps.h"
 
 namespace {
 
@@ -25,12 +26,18 @@ std::string InsertLayoutStatement(const MonitorLayout& layout) {
     return sql + ");";
 }
 
-// The number of the row just written, read inside the writer's own transaction.
-int ReadNumber(CNX_DBOption& db, const char* sql) {
-    SqlQuery query(db);
-    if (!query.Open(sql) || query.Rows() <= 0 || query.Text(0, 0).empty())
-        return 0;
-    return query.Int(0, 0);
+std::string UpdateLayoutStatement(const MonitorLayout& layout, int number) {
+    std::string sql = SqlFormat("UPDATE NXMODEL.dbo.TB6005_CCTVGBMON SET F6005_SCREENCOUNT=%d",
+                                layout.F6005_SCREENCOUNT);
+    for (int i = 0; i < NX_STORED_SCREENS; ++i) {
+        const ScreenCamera& s = layout.screens[i];
+        const std::string station = StationColumn(i + 1);
+        const std::string code = CodeColumn(i + 1);
+        sql += ScreenIsSet(s)
+                   ? SqlFormat(", %s='%s',%s='%s'", station, s.stationName, code, s.cameraCode)
+                   : SqlFormat(", %s=null,%s=null", station, code);
+    }
+    return sql + SqlFormat(" WHERE F6005_NO=%d", number);
 }
 
 bool Lock(CPlugOrvex& self, CNX_DBOption& db, const char* table, const char* operation) {
@@ -50,7 +57,8 @@ void ReadCameraName(CPlugOrvex& self, ScreenCamera& screen) {
         return;
     }
     self.Log().printTime3(
-        "[getCameraNameByGB] : failed to find record in TB6003_CAMERAINFO by gb %s", code.c_str());
+        "[getCameraNameByGB] : failed to find record in TB6003_CAMERAINFO by gb %s%s", code.c_str(),
+        query.Reason().c_str());
 }
 
 }  // namespace
@@ -60,10 +68,10 @@ bool ScreenIsSet(const ScreenCamera& screen) {
 }
 
 void TerminateScreen(ScreenCamera& s) {
-    s.cameraCode[sizeof s.cameraCode - 1] = '\0';
-    s.pointCode[sizeof s.pointCode - 1] = '\0';
-    s.cameraName[sizeof s.cameraName - 1] = '\0';
-    s.stationName[sizeof s.stationName - 1] = '\0';
+    BoundField(s.cameraCode);
+    BoundField(s.pointCode);
+    BoundField(s.cameraName);
+    BoundField(s.stationName);
 }
 
 int InsertLayout(CPlugOrvex& self, const MonitorLayout& layout) {
@@ -72,18 +80,37 @@ int InsertLayout(CPlugOrvex& self, const MonitorLayout& layout) {
         return 0;
     const std::string sql = InsertLayoutStatement(layout);
     self.Log().printTime3("[insertItem_MonitorInfo] >>> SQL: %s", sql.c_str());
-    const int result = SqlExecute(db, sql);
-    if (result != 1) {
+    const SqlResult insert = SqlExecute(db, sql);
+    if (!insert.ok) {
         self.Log().printTime1(
-            "[insertItem_MonitorInfo] >>> failed to dboption.ExecuteCmd, err = %d", result);
+            "[insertItem_MonitorInfo] >>> failed to dboption.ExecuteCmd, err = %d reason: %s", 0,
+            insert.reason.c_str());
         return 0;
     }
-    const int number = ReadNumber(db, "select max(F6005_NO) FROM NXMODEL.dbo.TB6005_CCTVGBMON");
+    std::string reason;
+    const int number =
+        ReadRowNumber(db, "select max(F6005_NO) FROM NXMODEL.dbo.TB6005_CCTVGBMON", &reason);
     if (number <= 0) {
-        self.Log().printTime1("[insertItem_MonitorInfo] >>> no recorder is found");
+        self.Log().printTime1("[insertItem_MonitorInfo] >>> no recorder is found%s",
+                              reason.c_str());
         return 0;
     }
-    return db.CommitTransaction() == 1 ? number : 0;
+    return CommitOrLog(self, db, "insertItem_MonitorInfo") ? number : 0;
+}
+
+LayoutUpdate UpdateLayout(CPlugOrvex& self, const MonitorLayout& layout, int number) {
+    const std::string sql = UpdateLayoutStatement(layout, number);
+    const SqlResult update = SqlExecute(sql);
+    if (!update.ok) {
+        LogFailedStatement(self, "[updateItem_MonitorInfo] >>> update failed: %s", sql,
+                           update.reason);
+        return LayoutUpdate::Failed;
+    }
+    if (update.changed == 0) {
+        self.Log().printTime1("[updateItem_MonitorInfo] >>> no recorder is found (No=%d)", number);
+        return LayoutUpdate::Missing;
+    }
+    return LayoutUpdate::Updated;
 }
 
 int StoreCurrentMonitor(CPlugOrvex& self, int layoutNo) {
@@ -91,31 +118,40 @@ int StoreCurrentMonitor(CPlugOrvex& self, int layoutNo) {
     CNX_DBOption db;
     if (!Lock(self, db, "NXMODEL.dbo.TB6008_CCTVCURMON", "updateItem_MonitorInfo"))
         return 0;
-    bool present = false;
-    {
-        SqlQuery query(db);
-        present =
-            query.Open(SqlFormat(
-                "SELECT * FROM NXMODEL.dbo.TB6008_CCTVCURMON WHERE F0101_PTZPLEVEL =%d ", level)) &&
-            query.Rows() > 0;
+    SqlQuery query(db);
+    if (!query.Open(SqlFormat(
+            "SELECT * FROM NXMODEL.dbo.TB6008_CCTVCURMON WHERE F0101_PTZPLEVEL =%d ", level))) {
+        self.Log().printTime1("[updateItem_MonitorInfo] >>> cannot read the current monitor:%s",
+                              query.Reason().c_str());
+        return 0;
     }
-    if (present)
-        SqlExecute(db, SqlFormat("UPDATE NXMODEL.TB6008_CCTVCURMON SET F6005_NO = %d WHERE "
-                                 "F0101_PTZPLEVEL = %d;",
-                                 layoutNo, level));
-    else
-        SqlExecute(db, SqlFormat("INSERT INTO NXMODEL.TB6008_CCTVCURMON "
-                                 "(F0101_PTZPLEVEL,F6005_NO) VALUES (%d,%d);",
-                                 level, layoutNo));
+    const bool present = query.Rows() > 0;
+    query.Close();
+    const std::string sql = present
+                                ? SqlFormat(
+                                      "UPDATE NXMODEL.TB6008_CCTVCURMON SET F6005_NO = %d WHERE "
+                                      "F0101_PTZPLEVEL = %d;",
+                                      layoutNo, level)
+                                : SqlFormat(
+                                      "INSERT INTO NXMODEL.TB6008_CCTVCURMON "
+                                      "(F0101_PTZPLEVEL,F6005_NO) VALUES (%d,%d);",
+                                      level, layoutNo);
+    const SqlResult write = SqlExecute(db, sql);
+    if (!write.ok) {
+        LogFailedStatement(self, "[updateItem_MonitorInfo] >>> failed: %s", sql, write.reason);
+        return 0;
+    }
     // The level's own row: the highest number may belong to another level.
     const std::string read = SqlFormat(
         "select F6008_NO from NXMODEL.dbo.TB6008_CCTVCURMON where F0101_PTZPLEVEL=%d", level);
-    const int number = ReadNumber(db, read.c_str());
+    std::string reason;
+    const int number = ReadRowNumber(db, read.c_str(), &reason);
     if (number <= 0) {
-        self.Log().printTime1("[updateItem_MonitorInfo] >>> no recorder is found");
+        self.Log().printTime1("[updateItem_MonitorInfo] >>> no recorder is found%s",
+                              reason.c_str());
         return 0;
     }
-    return db.CommitTransaction() == 1 ? number : 0;
+    return CommitOrLog(self, db, "updateItem_MonitorInfo") ? number : 0;
 }
 
 void ReadLayout(CPlugOrvex& self, DispatcherMonitorInfo& display) {
@@ -130,8 +166,8 @@ void ReadLayout(CPlugOrvex& self, DispatcherMonitorInfo& display) {
     SqlQuery query;
     if (!query.Open(sql) || query.Rows() <= 0) {
         self.Log().printTime3(
-            "[getMonitorInfoItem] : failed to find record (No=%d) in table TB6005_CCTVGBMON",
-            number);
+            "[getMonitorInfoItem] : failed to find record (No=%d) in table TB6005_CCTVGBMON%s",
+            number, query.Reason().c_str());
         return;
     }
     const int count = query.Int(0, 0);

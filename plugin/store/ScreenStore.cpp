@@ -15,40 +15,33 @@ bool ValidScreenCount(int count) {
     return false;
 }
 
-void UpdateLayoutRow(CPlugOrvex& self, const MonitorLayout& layout) {
-    std::string sql = SqlFormat("UPDATE NXMODEL.dbo.TB6005_CCTVGBMON SET F6005_SCREENCOUNT=%d",
-                                layout.F6005_SCREENCOUNT);
-    for (int i = 0; i < NX_STORED_SCREENS; ++i) {
-        const ScreenCamera& s = layout.screens[i];
-        const std::string station = SqlFormatRaw("F6005_SCR%dSTANAME", i + 1);
-        const std::string code = SqlFormatRaw("F6005_SCR%dCAMERAGB", i + 1);
-        sql += ScreenIsSet(s)
-                   ? SqlFormat(", %s='%s',%s='%s'", station, s.stationName, code, s.cameraCode)
-                   : SqlFormat(", %s=null,%s=null", station, code);
-    }
-    sql += SqlFormat(" WHERE F6005_NO=%d", layout.F6005_NO);
-    if (SqlExecute(sql) == 0)
-        self.Log().printTime1("[updateItem_MonitorInfo] >>> no recorder is found");
-}
-
-// updateDispatherMonitorInfo: stores the working copy as the operator's current display.
+// updateDispatherMonitorInfo: stores the working copy as the operator's current display. The
+// operator's layout row is the one the level's current monitor row points at: a layout number
+// handed in cannot redirect the write to another row (a display mode's, another level's).
 bool StoreDisplay(CPlugOrvex& self, DispatcherMonitorInfo& work) {
-    if (self.m_current.layout.F6005_NO > 0) {
-        UpdateLayoutRow(self, work.layout);
-    } else {
-        const int layoutNo = InsertLayout(self, work.layout);
+    int layoutNo = self.m_current.layout.F6005_NO;
+    if (layoutNo > 0) {
+        const LayoutUpdate update = UpdateLayout(self, work.layout, layoutNo);
+        if (update == LayoutUpdate::Failed)
+            return false;
+        if (update == LayoutUpdate::Missing)
+            layoutNo = 0;  // removed meanwhile: stored afresh and pointed at below
+    }
+    const bool newLayout = layoutNo <= 0;
+    if (newLayout) {
+        layoutNo = InsertLayout(self, work.layout);
         if (layoutNo <= 0) {
             self.Log().printTime1(
                 "[updateDispatherMonitorInfo] >>> failed to insertItem_MonitorInfo");
             return false;
         }
-        work.layout.F6005_NO = layoutNo;
     }
-    if (self.m_current.F6008_NO > 0) {
+    work.layout.F6005_NO = layoutNo;
+    if (self.m_current.F6008_NO > 0 && !newLayout) {
         work.F6008_NO = self.m_current.F6008_NO;
         return true;
     }
-    const int curNo = StoreCurrentMonitor(self, work.layout.F6005_NO);
+    const int curNo = StoreCurrentMonitor(self, layoutNo);
     if (curNo <= 0) {
         self.Log().printTime1(
             "[updateDispatherMonitorInfo] >>> failed to insertItem_CurDisplayInfo");
@@ -151,6 +144,12 @@ extern "C" NX_EXPORT int32_t UpdateCurDisplayInfo(DispatcherMonitorInfo* display
         work.layout.screens[i] = display->layout.screens[i];
         TerminateScreen(work.layout.screens[i]);
     }
+    const int stored = self.m_current.layout.F6005_NO;
+    if (stored > 0 && display->layout.F6005_NO > 0 && display->layout.F6005_NO != stored)
+        self.Log().printTime2(
+            "[UpdateCurDisplayInfo] >>> layout %d is not the current layout %d: the current "
+            "layout is stored",
+            display->layout.F6005_NO, stored);
     work.layout.F6005_NO = display->layout.F6005_NO;
     if (!StoreDisplay(self, work))
         return 0;
@@ -204,8 +203,9 @@ extern "C" NX_EXPORT void UpdateCamerasByGroup(int32_t groupIndex, CameraDescLis
                               "NXMODEL", "TB4009_DIGPOINT", group)) ||
         query.Rows() <= 0) {
         self.Log().printTime3(
-            "[getGroupCameras] : failed to find records (group-code=%s) in table TB4009_DIGPOINT",
-            group.c_str());
+            "[getGroupCameras] : failed to find records (group-code=%s) in table "
+            "TB4009_DIGPOINT%s",
+            group.c_str(), query.Reason().c_str());
         return;
     }
     for (int r = 0; r < query.Rows(); ++r) {
@@ -234,8 +234,12 @@ void LoadPositionDisplays(CPlugOrvex& self) {
         SqlQuery query;
         if (!query.Open(SqlFormat("select F6008_NO,F6005_NO from %s.dbo.%s where "
                                   "F0101_PTZPLEVEL=%d",
-                                  "NXMODEL", "TB6008_CCTVCURMON", self.m_positionTable[i])) ||
-            query.Rows() <= 0)
+                                  "NXMODEL", "TB6008_CCTVCURMON", self.m_positionTable[i]))) {
+            self.Log().printTime3("[UpdateUiState] position %d: current monitor not read:%s", i,
+                                  query.Reason().c_str());
+            continue;
+        }
+        if (query.Rows() <= 0)
             continue;
         display.F6008_NO = query.Int(0, 0);
         display.layout.F6005_NO = query.Int(0, 1);

@@ -11,13 +11,15 @@ std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit) {
     std::size_t at = 0;
     while (at < n) {
         std::size_t width = 1;
-        if (p[at] >= 0x81 && p[at] <= 0xFE && at + 1 < n)
-            width = (p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
+        if (p[at] >= 0x81 && p[at] <= 0xFE)
+            width = (at + 1 < n && p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
         if (at + width > limit)
             break;
+        if (at + width > n)
+            return n;  // the text ends inside this character
         at += width;
     }
-    return at < limit ? at : limit;
+    return at;
 }
 
 std::string SqlQuoted(const std::string& text) {
@@ -54,13 +56,22 @@ void SqlQuery::Close() {
 }
 
 bool SqlQuery::Open(const std::string& sql) {
-    if (sql.empty())
-        return false;
     Close();
+    m_reason.clear();
+    if (sql.empty()) {
+        m_reason = " reason: the statement could not be formed";
+        return false;
+    }
     std::vector<char> text(sql.begin(), sql.end());
     text.push_back('\0');
     m_open = m_db->BeginSelectRcdSet(text.data(), 101) == 1;
+    if (!m_open)
+        m_reason = std::string(" reason: ") + m_db->GetLastErrorText();
     return m_open;
+}
+
+std::string SqlQuery::Reason() const {
+    return m_reason;
 }
 
 int SqlQuery::Rows() {
@@ -80,15 +91,22 @@ std::string SqlQuery::Text(int row, int column) {
     return value ? value : "";
 }
 
-int SqlExecute(CNX_DBOption& db, const std::string& sql) {
-    if (sql.empty())
-        return 0;
+SqlResult SqlExecute(CNX_DBOption& db, const std::string& sql) {
+    SqlResult result;
+    if (sql.empty()) {
+        result.reason = "the statement could not be formed";
+        return result;
+    }
     std::vector<char> text(sql.begin(), sql.end());
     text.push_back('\0');
-    return db.ExecuteCmd(text.data(), 100, nullptr);
+    result.ok = db.ExecuteCmd(text.data(), 100, nullptr) == 1;
+    result.changed = result.ok ? db.GetAffectedRows() : 0;
+    if (!result.ok)
+        result.reason = db.GetLastErrorText();
+    return result;
 }
 
-int SqlExecute(const std::string& sql) {
+SqlResult SqlExecute(const std::string& sql) {
     CNX_DBOption db;
     return SqlExecute(db, sql);
 }

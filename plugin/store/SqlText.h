@@ -15,15 +15,27 @@ std::string SqlQuoted(const std::string& text);
 // printf into a growable string; "" when the format cannot be applied.
 std::string SqlFormatRaw(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// How many of the first n bytes of a GBK/GB18030 text fit in limit bytes without splitting a
+// character: a half character would make the text invalid GBK, which the database then refuses.
+// Never more than n, so nothing past the text is read; a text that itself ends inside a
+// character keeps those bytes (the database refuses it as invalid).
+std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit);
+
+// The text of a fixed field: at most N - 1 bytes, cut at a character boundary, also when the
+// caller filled the field to its last byte.
+template <std::size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, GbkFit(field, strnlen(field, N), N - 1));
+}
+
 namespace sqltext {
 struct Quoted {
     std::string text;
 };
-// A fixed text field (or literal) is read as at most N - 1 characters, also when the caller
-// left it without its NUL.
+// A fixed text field (or literal) is read as FieldText reads it.
 template <std::size_t N>
 Quoted Arg(const char (&field)[N]) {
-    return Quoted{SqlQuoted(std::string(field, strnlen(field, N - 1)))};
+    return Quoted{SqlQuoted(FieldText(field))};
 }
 inline Quoted Arg(const std::string& text) {
     return Quoted{SqlQuoted(text)};
@@ -56,10 +68,6 @@ std::string SqlFormat(const char* fmt, const A&... args) {
     return sqltext::Apply(fmt, sqltext::Arg(args)...);
 }
 
-// How many of the first n bytes of a GBK/GB18030 text fit in limit bytes without splitting a
-// character: a half character would make the text invalid GBK, which the database then refuses.
-std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit);
-
 // Bounded, NUL-terminated copy of at most maxChars bytes (and what fits the field), cut at a
 // character boundary.
 template <std::size_t N>
@@ -75,10 +83,12 @@ void CopyField(char (&field)[N], const char (&source)[M]) {
     std::memcpy(field, source, n);
     std::memset(field + n, 0, N - n);
 }
-// The text of a fixed field (at most N - 1 characters), also when it lacks its NUL.
+// Makes a fixed field NUL-terminated within its size, cut at a character boundary; what follows
+// the text is cleared.
 template <std::size_t N>
-std::string FieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N - 1));
+void BoundField(char (&field)[N]) {
+    const std::size_t n = GbkFit(field, strnlen(field, N), N - 1);
+    std::memset(field + n, 0, N - n);
 }
 
 // A select that is closed when it goes out of scope; on its own connection, or on the one of a
@@ -93,6 +103,9 @@ public:
 
     bool Open(const std::string& sql);  // false for an empty statement or a failed open
     void Close();
+    // After a failed Open: " reason: " and the database's reason; otherwise "" (a select that
+    // ran and found nothing has no reason). Appended to the operation's own log line.
+    std::string Reason() const;
     int Rows();
     int Int(int row, int column);
     long long Int64(int row, int column);
@@ -102,8 +115,15 @@ private:
     std::unique_ptr<CNX_DBOption> m_owned;
     CNX_DBOption* m_db;
     bool m_open = false;
+    std::string m_reason;
 };
 
-// Executes a statement on db; an empty statement is refused (result 0). 1 on success.
-int SqlExecute(CNX_DBOption& db, const std::string& sql);
-int SqlExecute(const std::string& sql);
+// What a statement did: whether it ran, the rows it changed, and the driver's reason when not.
+struct SqlResult {
+    bool ok = false;
+    long long changed = 0;
+    std::string reason;
+};
+// Executes a statement on db; an empty statement (one that could not be formed) is refused.
+SqlResult SqlExecute(CNX_DBOption& db, const std::string& sql);
+SqlResult SqlExecute(const std::string& sql);

@@ -3,6 +3,7 @@
 #include "PlugInApi.h"
 #include "PlugOrvex.h"
 #include "SqlText.h"
+#include "StoreSteps.h"
 #include "TourIndex.h"
 
 namespace {
@@ -21,11 +22,13 @@ constexpr const char* kModifyTourCamera =
 constexpr const char* kDeleteTourCameras =
     "DELETE FROM NXMODEL.dbo.TB6010_TOURGBCAMERA WHERE F6009_TOURINDEX=%d";
 
-bool ReadTourIndices(std::vector<int>& indices, bool& anyRow) {
+bool ReadTourIndices(CPlugOrvex& self, std::vector<int>& indices, bool& anyRow) {
     SqlQuery query;
     if (!query.Open("select F6009_TOURINDEX from NXMODEL.dbo.TB6009_CCTVTOURINFO order by "
-                    "F6009_TOURINDEX"))
+                    "F6009_TOURINDEX")) {
+        self.Log().printTime3("[TourInfoAdd] tour indices not read:%s", query.Reason().c_str());
         return false;
+    }
     anyRow = query.Rows() > 0;
     if (!anyRow)
         return true;
@@ -60,9 +63,17 @@ void InsertCameras(CPlugOrvex& self, CNX_DBOption& db, const char* format, int t
         const std::string sql =
             SqlFormat(format, useRowIndex ? cam.F6009_TOURINDEX : tourIndex, cam.F6010_STANAME,
                       cam.F6003_CAMERANAME, cam.F6003_CAMERAGB, cam.F6010_CAMERAINDEX);
-        if (SqlExecute(db, sql) != 1)
-            self.Log().printTime3(failure, sql.c_str());
+        const SqlResult insert = SqlExecute(db, sql);
+        if (!insert.ok)
+            LogFailedStatement(self, failure, sql, insert.reason);
     }
+}
+
+// A statement whose result decides nothing further; a failure is still logged with its reason.
+void ExecuteOrLog(CPlugOrvex& self, CNX_DBOption& db, const std::string& sql, const char* failure) {
+    const SqlResult result = SqlExecute(db, sql);
+    if (!result.ok)
+        LogFailedStatement(self, failure, sql, result.reason);
 }
 
 }  // namespace
@@ -78,25 +89,30 @@ extern "C" NX_EXPORT void AddTourInfo(TourRow* tour, TourCameraList* cameras, vo
     if (!CameraListUsable(self, *cameras, "TourInfoAdd"))
         return;
     CNX_DBOption db;
-    // The index is chosen from the rows present, so nobody may add a tour in between.
-    const bool locked = db.BeginTableTransaction("NXMODEL.dbo.TB6009_CCTVTOURINFO") == 1;
+    // The index is chosen from the rows present, so nobody may add a tour in between: without
+    // the lock nothing is written.
+    if (db.BeginTableTransaction("NXMODEL.dbo.TB6009_CCTVTOURINFO") != 1) {
+        self.Log().printTime3("[TourInfoAdd] cannot lock TB6009_CCTVTOURINFO, no tour added: %s",
+                              db.GetLastErrorText());
+        return;
+    }
     bool anyRow = false;
-    if (!ReadTourIndices(self.m_tourIndexList, anyRow))
+    if (!ReadTourIndices(self, self.m_tourIndexList, anyRow))
         return;
     const int index = anyRow ? FirstFreeTourIndex(self.m_tourIndexList) : 1;
     const std::string head =
         SqlFormat(kInsertTour, index, tour->F6009_TOURDESC, tour->F6009_TIMESPACE, self.m_ptzLevel);
-    if (SqlExecute(db, head) != 1) {
+    const SqlResult insert = SqlExecute(db, head);
+    if (!insert.ok) {
         // Cameras without their tour head would belong to no tour of this level.
-        self.Log().printTime3("[TourInfoAdd] failed: %s", head.c_str());
-        if (locked)
-            db.RollbackTransaction();
+        LogFailedStatement(self, "[TourInfoAdd] failed: %s", head, insert.reason);
         return;
     }
     // The index is taken once the head is in; each camera then stands on its own, so one
-    // failed camera does not undo the tour or the other cameras.
-    if (locked)
-        db.CommitTransaction();
+    // failed camera does not undo the tour or the other cameras. A head that did not commit
+    // has no index to put cameras under.
+    if (!CommitOrLog(self, db, "TourInfoAdd"))
+        return;
     InsertCameras(self, db, kAddTourCamera, index, *cameras, false,
                   "[TourInfoAdd] insert camera failed:%s");
 }
@@ -112,17 +128,25 @@ extern "C" NX_EXPORT void ModifyTourInfo(TourRow* tour, TourCameraList* cameras,
     if (!CameraListUsable(self, *cameras, "TourInfoModify"))
         return;
     CNX_DBOption db;
-    SqlExecute(db, SqlFormat("UPDATE NXMODEL.dbo.TB6009_CCTVTOURINFO SET "
-                             "F6009_TOURDESC='%s',F6009_TIMESPACE=%d \t\t\t\t\t\t\tWHERE "
-                             "F6009_TOURINDEX=%d AND F0101_PTZPLEVEL=%d",
-                             tour->F6009_TOURDESC, tour->F6009_TIMESPACE, tour->F6009_TOURINDEX,
-                             self.m_ptzLevel));
+    ExecuteOrLog(self, db,
+                 SqlFormat("UPDATE NXMODEL.dbo.TB6009_CCTVTOURINFO SET "
+                           "F6009_TOURDESC='%s',F6009_TIMESPACE=%d \t\t\t\t\t\t\tWHERE "
+                           "F6009_TOURINDEX=%d AND F0101_PTZPLEVEL=%d",
+                           tour->F6009_TOURDESC, tour->F6009_TIMESPACE, tour->F6009_TOURINDEX,
+                           self.m_ptzLevel),
+                 "[TourInfoModify] failed: %s");
     if (!TourOfLevelExists(tour->F6009_TOURINDEX, self.m_ptzLevel)) {
         self.Log().printTime3("[TourInfoModify] tour %d is not a tour of level %d",
                               tour->F6009_TOURINDEX, self.m_ptzLevel);
         return;
     }
-    SqlExecute(db, SqlFormat(kDeleteTourCameras, tour->F6009_TOURINDEX));
+    const std::string remove = SqlFormat(kDeleteTourCameras, tour->F6009_TOURINDEX);
+    const SqlResult removed = SqlExecute(db, remove);
+    if (!removed.ok) {
+        // The old cameras are still there; adding the new ones would mix both lists.
+        LogFailedStatement(self, "[TourInfoModify] failed: %s", remove, removed.reason);
+        return;
+    }
     InsertCameras(self, db, kModifyTourCamera, tour->F6009_TOURINDEX, *cameras, false,
                   "[TourInfoModify] insert camera failed:%s");
 }
@@ -134,19 +158,23 @@ extern "C" NX_EXPORT void RemoveTourInfo(int32_t tourIndex, void* plugIn) {
     if (!TourOfLevelExists(tourIndex, self.m_ptzLevel))
         return;
     CNX_DBOption db;
-    SqlExecute(db, SqlFormat("DELETE FROM NXMODEL.dbo.TB6009_CCTVTOURINFO WHERE "
-                             "F6009_TOURINDEX=%d AND F0101_PTZPLEVEL=%d",
-                             tourIndex, self.m_ptzLevel));
-    SqlExecute(db, SqlFormat(kDeleteTourCameras, tourIndex));
+    ExecuteOrLog(self, db,
+                 SqlFormat("DELETE FROM NXMODEL.dbo.TB6009_CCTVTOURINFO WHERE "
+                           "F6009_TOURINDEX=%d AND F0101_PTZPLEVEL=%d",
+                           tourIndex, self.m_ptzLevel),
+                 "[TourInfoRemove] failed: %s");
+    ExecuteOrLog(self, db, SqlFormat(kDeleteTourCameras, tourIndex), "[TourInfoRemove] failed: %s");
 }
 
 void LoadTours(CPlugOrvex& self) {
     self.m_tourRows.clear();
     self.m_tourCameraRows.clear();
     SqlQuery tours;
-    if (tours.Open(SqlFormat("select * from NXMODEL.dbo.TB6009_CCTVTOURINFO where "
-                             "F0101_PTZPLEVEL=%d order by F6009_TOURINDEX",
-                             self.m_ptzLevel))) {
+    if (!tours.Open(SqlFormat("select * from NXMODEL.dbo.TB6009_CCTVTOURINFO where "
+                              "F0101_PTZPLEVEL=%d order by F6009_TOURINDEX",
+                              self.m_ptzLevel))) {
+        self.Log().printTime3("[UpdateTourInfo] tours not read:%s", tours.Reason().c_str());
+    } else {
         for (int r = 0; r < tours.Rows(); ++r) {
             TourRow row{};
             row.F6009_TOURINDEX = tours.Int(r, 0);
@@ -156,7 +184,10 @@ void LoadTours(CPlugOrvex& self) {
         }
     }
     SqlQuery cameras;
-    if (cameras.Open("select * from NXMODEL.dbo.TB6010_TOURGBCAMERA order by F6010_CAMERAINDEX")) {
+    if (!cameras.Open("select * from NXMODEL.dbo.TB6010_TOURGBCAMERA order by F6010_CAMERAINDEX")) {
+        self.Log().printTime3("[UpdateTourInfo] tour cameras not read:%s",
+                              cameras.Reason().c_str());
+    } else {
         for (int r = 0; r < cameras.Rows(); ++r) {
             TourCameraRow row{};
             row.F6009_TOURINDEX = cameras.Int(r, 0);

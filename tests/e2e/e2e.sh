@@ -19,6 +19,10 @@ finish() {
     kill "$plat_pid" 2>/dev/null || true
     wait "$plat_pid" 2>/dev/null || true
   fi
+  if [ -n "${pg_dir:-}" ]; then
+    pg_cluster_stop "$pg_dir" || true
+    rm -rf "$pg_dir"
+  fi
   if [ $rc -ne 0 ]; then
     echo "---- e2e $case_name failed; platform log tail:"
     tail -n 60 "$work/sip.log" 2>/dev/null || true
@@ -106,6 +110,42 @@ case $case_name in
     check_full_playback
     check_catalogue_in_store pg_value
     psql "$NX_TEST_PG_CONNINFO" -qc "drop database $db" >/dev/null || true
+    ;;
+  pg_outage)
+    # A cluster of its own: this case stops and restarts it.
+    # shellcheck source=scripts/pg_cluster.sh
+    source "$src/scripts/pg_cluster.sh"
+    pg_dir=$(mktemp -d /tmp/nx-pg.XXXXXX)  # its own folder: the server runs as another user
+    pg_cluster_start "$pg_dir" || fail "PostgreSQL did not start"
+    conninfo="$(pg_cluster_conninfo "$pg_dir") dbname=nx_outage"
+    psql "$(pg_cluster_conninfo "$pg_dir")" -qc "create database nx_outage" >/dev/null
+    pg_value() { psql "$conninfo" -qtAc "$1"; }
+    make_root --pg "$conninfo"
+    plugin_log=$work/nxroot/log/ORVEX/plugin_Orvex.log
+    # pgctl.sh launch|restart, and mark: remember the time and the plug-in log's length.
+    cat >"$work/pgctl.sh" <<PGCTL
+#!/usr/bin/env bash
+if [ "\$1" = mark ]; then
+  date +%s >"$work/restarted_at"
+  wc -l <"$plugin_log" >"$work/log_lines_at_restart"
+  exit 0
+fi
+source "$src/scripts/pg_cluster.sh"
+export NX_PG_PORT=$NX_PG_PORT
+pg_cluster_\$1 "$pg_dir"
+PGCTL
+    chmod +x "$work/pgctl.sh"
+    pg_cluster_stop "$pg_dir"
+    start_platform
+    run_host pg_outage.txt
+    grep -q "\[LoadReference\] trains (TB6001_ZONE1INFO) not read: reason: cannot connect" \
+      "$plugin_log" || fail "the plug-in did not log why the lists were not read"
+    cameras=$(( $(wc -l <"$src/db/demo/cameras.csv") - 1 ))
+    written=$(pg_value "select count(*) from TB6003_CAMERAINFO where F6003_UPDATETIME >= $(cat "$work/restarted_at")")
+    [ "$written" = "$cameras" ] ||
+      fail "$written of $cameras cameras written back after the database restart"
+    ! tail -n +"$(( $(cat "$work/log_lines_at_restart") + 1 ))" "$plugin_log" | grep -q "error,cmdbuf\|not read" ||
+      fail "a statement failed after the database restart"
     ;;
   end_of_record)
     make_root

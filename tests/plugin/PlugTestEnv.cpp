@@ -123,6 +123,7 @@ void StoreTest::SetUp() {
     m_root->write("cfg/Q7cctvUi_replay.ini", SettingsIni("NoSuchUi"));
     switch (ConfigureDatabase(GetParam(), *m_root, &m_pgDatabase)) {
         case DbSetup::Ready:
+            m_settings = CNX_DBOption::CurrentSettings();
             break;
         case DbSetup::Skip:
             GTEST_SKIP() << "NX_TEST_NO_PG=1: PostgreSQL cases skipped";
@@ -166,4 +167,34 @@ Rows StoreTest::Select(const std::string& sql) {
 int StoreTest::Count(const std::string& table) {
     Rows rows = Select("select count(*) from " + table);
     return rows.empty() ? -1 : std::atoi(rows[0][0].c_str());
+}
+
+void StoreTest::RefuseWrites(const std::string& table, const std::string& event, bool atCommit) {
+    const std::string name = "nx_refuse_" + table + "_" + event;
+    if (GetParam() == Backend::SQLite) {
+        ASSERT_FALSE(atCommit) << "SQLite cannot refuse at commit";
+        ASSERT_EQ(Exec("CREATE TRIGGER " + name + " BEFORE " + event + " ON " + table +
+                       " BEGIN SELECT RAISE(ABORT, 'refused by the test'); END"),
+                  1);
+        return;
+    }
+    ASSERT_EQ(Exec("CREATE OR REPLACE FUNCTION nx_refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                   "$$ BEGIN RAISE EXCEPTION 'refused by the test'; END $$"),
+              1);
+    ASSERT_EQ(Exec(std::string("CREATE ") + (atCommit ? "CONSTRAINT " : "") + "TRIGGER " + name +
+                   (atCommit ? " AFTER " : " BEFORE ") + event + " ON " + table +
+                   (atCommit ? " DEFERRABLE INITIALLY DEFERRED" : "") +
+                   " FOR EACH ROW EXECUTE FUNCTION nx_refuse()"),
+              1);
+}
+
+void StoreTest::Unreachable() {
+    NxDbSettings gone = m_settings;
+    gone.sqlitePath = "/proc/nx-no-such-folder/nxmodel.db";
+    gone.pgConnInfo = "host=" + m_root->path() + "/no-server port=1 user=postgres";
+    CNX_DBOption::Configure(gone);
+}
+
+void StoreTest::Reachable() {
+    CNX_DBOption::Configure(m_settings);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CNX_DBOption.h"
 #include "PlugOrvex.h"
 
 enum class Backend { SQLite, PostgreSQL };
@@ -41,9 +42,16 @@ protected:
     Rows Select(const std::string& sql);
     int Count(const std::string& table);
     std::string Log() const { return m_root->logText(); }
+    // Makes the database refuse every event ("INSERT", "UPDATE") on the table; with atCommit
+    // (PostgreSQL only) the refusal comes when the transaction commits.
+    void RefuseWrites(const std::string& table, const std::string& event, bool atCommit = false);
+    // Points the store at a database that cannot be reached, and back.
+    void Unreachable();
+    void Reachable();
 
     std::unique_ptr<TempRoot> m_root;
     std::string m_pgDatabase;
+    NxDbSettings m_settings;
 };
 
 // Picks and prepares the database of this test.

@@ -1,8 +1,10 @@
 // Input a UI library or the network could hand over: nulls, texts without their NUL, quotes and
 // semicolons, bytes that are not GBK.
 #include <cstring>
+#include <memory>
 #include <thread>
 
+#include "Layouts.h"
 #include "PlugInApi.h"
 #include "PlugTestEnv.h"
 #include "SqlText.h"
@@ -38,6 +40,41 @@ TEST(SqlText, CopiesStopAtACharacterBoundary) {
     EXPECT_STREQ(three, "x");
     CopyText(five, "abcdefgh");
     EXPECT_STREQ(five, "abcde");
+}
+
+// GbkFit never counts past the text, also where the text ends inside a character.
+TEST(SqlText, FitStaysInsideTheTextAndOnCharacterBoundaries) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t limit, fit;
+    };
+    const Case cases[] = {
+        {"four-byte character that fits", "\x81\x30\x81\x30", 4, 4},
+        {"lead and digit ending the text", "a\x81\x30", 10, 3},
+        {"lone lead ending the text", "a\x81", 10, 2},
+        {"lone lead cut off", "a\x81", 1, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(GbkFit(c.text.data(), c.text.size(), c.limit), c.fit) << c.name;
+    // Exactly its bytes on the heap: a read past the NUL is an error under ASan.
+    std::unique_ptr<char[]> tail(new char[4]{'a', '\x81', '\x30', '\0'});
+    char field[16];
+    CopyText(field, tail.get());
+    EXPECT_STREQ(field, "a\x81\x30");
+}
+
+// A field filled to its last byte with Chinese text loses its last whole character, not half.
+TEST(SqlText, FullFieldsOfChineseTextEndOnACharacter) {
+    ScreenCamera s{};
+    for (std::size_t i = 0; i < sizeof s.stationName; i += 2) {
+        s.stationName[i] = '\xC9';
+        s.stationName[i + 1] = '\xE3';
+    }
+    const std::string whole(s.stationName, 42);
+    EXPECT_EQ(SqlFormat("'%s'", s.stationName), "'" + whole + "'");
+    TerminateScreen(s);
+    EXPECT_EQ(std::string(s.stationName), whole);
 }
 
 class Hostile : public StoreTest {};

@@ -1,4 +1,6 @@
 // Favourites, display modes, the current display and the six positions' displays.
+#include <cstring>
+
 #include "Layouts.h"
 #include "PlugInApi.h"
 #include "PlugTestEnv.h"
@@ -216,6 +218,130 @@ TEST_P(DisplayStore, SingleScreenDisplayRemembersTheSelectedCamera) {
     EXPECT_EQ(plug->m_curMonitor, 2);
     EXPECT_EQ(plug->m_newSelection, 0);
     EXPECT_EQ(plug->m_current.curWindow, 0);  // reset
+}
+
+// The operator's layout row is the one the level's current monitor row points at: another
+// number, or none, handed in does not move the write elsewhere.
+TEST_P(DisplayStore, CurrentDisplayAlwaysWritesTheLayoutTheCurrentMonitorPointsAt) {
+    auto plug = MakePlugIn();
+    _DisplayModeInfo mode{};
+    mode.layout.F6005_SCREENCOUNT = 1;
+    mode.layout.screens[0] = Screen("Train 5", "MODE");
+    ASSERT_EQ(AddDisplayMode(&mode, plug.get()), 1);
+    DispatcherMonitorInfo d{};
+    d.layout.F6005_SCREENCOUNT = 1;
+    d.layout.screens[0] = Screen("Train 1", "CAM1");
+    ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1);
+    const int own = d.layout.F6005_NO;
+    auto first = [&](const std::string& sql) {
+        const Rows rows = Select(sql);
+        return rows.empty() ? std::string("<no row>") : rows[0][0];
+    };
+    auto pointedAt = [&] {
+        return first("select F6005_NO from NXMODEL.TB6008_CCTVCURMON where F0101_PTZPLEVEL=3");
+    };
+    auto codeOf = [&](int layout) {
+        return first("select F6005_SCR1CAMERAGB from NXMODEL.TB6005_CCTVGBMON where F6005_NO=" +
+                     std::to_string(layout));
+    };
+    const struct {
+        const char* name;
+        int handedIn;
+    } cases[] = {{"a display mode's layout", mode.layout.F6005_NO}, {"no layout", 0}};
+    for (const auto& c : cases) {
+        d.layout.F6005_NO = c.handedIn;
+        d.layout.screens[0] = Screen("Train 2", c.name);
+        ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1) << c.name;
+        EXPECT_EQ(d.layout.F6005_NO, own) << c.name;
+        EXPECT_EQ(plug->m_current.layout.F6005_NO, own) << c.name;
+        EXPECT_EQ(pointedAt(), std::to_string(own)) << c.name;
+        EXPECT_EQ(codeOf(own), c.name);
+        EXPECT_EQ(codeOf(mode.layout.F6005_NO), "MODE") << c.name;
+    }
+    // A layout row removed meanwhile is stored afresh and the current monitor follows it.
+    ASSERT_EQ(Exec("DELETE FROM NXMODEL.TB6005_CCTVGBMON WHERE F6005_NO=" + std::to_string(own)),
+              1);
+    ASSERT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 1);
+    EXPECT_NE(d.layout.F6005_NO, own);
+    EXPECT_EQ(pointedAt(), std::to_string(d.layout.F6005_NO));
+    EXPECT_EQ(codeOf(d.layout.F6005_NO), "no layout");
+}
+
+// Chinese text filling a whole field loses its last whole character, not half of one, so the
+// database accepts the insert and the update.
+TEST_P(DisplayStore, FullFieldsOfChineseTextAreStoredCutOnACharacter) {
+    auto plug = MakePlugIn();
+    std::string full;
+    for (int i = 0; i < 22; ++i)
+        full += "\xC9\xE3";
+    const std::string stored = full.substr(0, 42);
+    for (int index : {0, 1}) {  // the first stores the layout, the second updates it
+        screenset w = Window(4, index, "", "CAM");
+        std::memcpy(w.camera.stationName, full.data(), sizeof w.camera.stationName);
+        ASSERT_EQ(UpdateScreenInfo(&w, plug.get()), 1) << index;
+    }
+    EXPECT_EQ(Select("select F6005_SCR1STANAME,F6005_SCR2STANAME from NXMODEL.TB6005_CCTVGBMON"),
+              (Rows{{stored, stored}}));
+}
+
+// A statement the database refuses is a failure the caller hears of, with the reason logged;
+// the display in memory stays what is stored.
+TEST_P(DisplayStore, RefusedStatementsAreReportedAsFailures) {
+    auto plug = MakePlugIn();
+    screenset w0 = Window(4, 0, "Train 1", "CAM1");
+    ASSERT_EQ(UpdateScreenInfo(&w0, plug.get()), 1);
+    screenset bad = Window(4, 1, "\xFF\xFE", "CAM2");  // not GBK
+    EXPECT_EQ(UpdateScreenInfo(&bad, plug.get()), 0);
+    EXPECT_EQ(plug->m_current.layout.screens[1].cameraCode[0], '\0');
+    DispatcherMonitorInfo d = plug->m_current;
+    d.layout.screens[2] = bad.camera;
+    EXPECT_EQ(UpdateCurDisplayInfo(&d, true, false, plug.get()), 0);
+
+    _DisplayModeInfo mode{};
+    mode.layout.F6005_SCREENCOUNT = 1;
+    ASSERT_EQ(AddDisplayMode(&mode, plug.get()), 1);
+    CopyText(mode.F6006_DESC, "\xFF");
+    EXPECT_EQ(ModifyDisplayMode(&mode, plug.get()), 0);
+    const std::string log = Log();
+    for (const char* line : {"[updateItem_MonitorInfo] >>> update failed: UPDATE",
+                             "[ModifyDisplayMode] update failed: UPDATE"}) {
+        const std::size_t at = log.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        EXPECT_NE(log.find("reason: invalid GBK", at), std::string::npos) << line;
+    }
+}
+
+TEST_P(DisplayStore, ARefusedCurrentMonitorRowFailsTheStore) {
+    ASSERT_EQ(
+        Exec("INSERT INTO NXMODEL.TB6008_CCTVCURMON (F0101_PTZPLEVEL,F6005_NO) VALUES (3,77)"), 1);
+    RefuseWrites("TB6008_CCTVCURMON", "UPDATE");
+    auto plug = MakePlugIn();
+    screenset w0 = Window(1, 0, "Train 1", "CAM1");
+    EXPECT_EQ(UpdateScreenInfo(&w0, plug.get()), 0);
+    EXPECT_EQ(plug->m_current.F6008_NO, 0);
+    EXPECT_EQ(Select("select F6005_NO from NXMODEL.TB6008_CCTVCURMON"), (Rows{{"77"}}));
+    EXPECT_NE(Log().find("refused by the test"), std::string::npos);
+}
+
+TEST_P(DisplayStore, AFailedDisplayModeInsertReturnsNothingAndKeepsNothing) {
+    auto plug = MakePlugIn();
+    _DisplayModeInfo badLayout{};
+    badLayout.layout.F6005_SCREENCOUNT = 1;
+    badLayout.layout.screens[0] = Screen("\x81\x20", "CAM1");  // not GBK
+    EXPECT_EQ(AddDisplayMode(&badLayout, plug.get()), 0);
+    EXPECT_EQ(Count("NXMODEL.TB6005_CCTVGBMON"), 0);
+    _DisplayModeInfo badMode{};
+    badMode.layout.F6005_SCREENCOUNT = 1;
+    CopyText(badMode.F6006_DESC, "\xFF");
+    EXPECT_EQ(AddDisplayMode(&badMode, plug.get()), 0);
+    EXPECT_EQ(badMode.F6006_NO, 0);
+    EXPECT_EQ(Count("NXMODEL.TB6006_CCTVMODEINFO"), 0);
+    EXPECT_TRUE(plug->m_displayModes.empty());
+    const std::string log = Log();
+    EXPECT_NE(log.find("[insertItem_MonitorInfo] >>> failed to dboption.ExecuteCmd, err = 0 "
+                       "reason: invalid GBK"),
+              std::string::npos);
+    EXPECT_NE(log.find("[AddDisplayMode] insert failed: INSERT"), std::string::npos);
 }
 
 TEST_P(DisplayStore, PositionsReadTheirLevelsLayoutsCappedAtEightScreens) {

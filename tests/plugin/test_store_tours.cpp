@@ -123,6 +123,40 @@ TEST_P(TourStore, AFailedCameraLeavesTheTourAndTheOtherCameras) {
     EXPECT_NE(Log().find("[TourInfoAdd] insert camera failed:INSERT INTO"), std::string::npos);
 }
 
+// The index is chosen under the table lock; without it nothing is written.
+TEST_P(TourStore, NoLockNoTour) {
+    auto plug = MakePlugIn();
+    TourRow tour = Tour("t", 5);
+    TourCameraRow cams[1] = {TourCamera(0, "A", 1)};
+    TourCameraList list{1, cams};
+    CNX_DBOption outer;  // this thread's transaction: the tour's own lock cannot be taken
+    ASSERT_EQ(outer.BeginTransaction(), 1);
+    AddTourInfo(&tour, &list, plug.get());
+    ASSERT_EQ(outer.CommitTransaction(), 1);
+    EXPECT_EQ(Count("NXMODEL.dbo.TB6009_CCTVTOURINFO"), 0);
+    EXPECT_EQ(Count("NXMODEL.dbo.TB6010_TOURGBCAMERA"), 0);
+    EXPECT_NE(Log().find("[TourInfoAdd] cannot lock TB6009_CCTVTOURINFO, no tour added"),
+              std::string::npos);
+}
+
+// A head that did not commit has no index to put cameras under.
+TEST_P(TourStore, HeadRefusedAtCommitAddsNoCameras) {
+    if (GetParam() == Backend::SQLite)
+        GTEST_SKIP() << "SQLite has no refusal at commit";
+    RefuseWrites("TB6009_CCTVTOURINFO", "INSERT", true);
+    auto plug = MakePlugIn();
+    TourRow tour = Tour("t", 5);
+    TourCameraRow cams[1] = {TourCamera(0, "A", 1)};
+    TourCameraList list{1, cams};
+    AddTourInfo(&tour, &list, plug.get());
+    EXPECT_EQ(Count("NXMODEL.dbo.TB6009_CCTVTOURINFO"), 0);
+    EXPECT_EQ(Count("NXMODEL.dbo.TB6010_TOURGBCAMERA"), 0);
+    const std::string log = Log();
+    const std::size_t at = log.find("[TourInfoAdd] commit failed, nothing stored: ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(log.find("refused by the test", at), std::string::npos);
+}
+
 TEST_P(TourStore, ModifyReplacesCamerasUnderTheToursOwnIndex) {
     AddTourRow(1, 3);
     AddCameraRow(1, "OLD");

@@ -29,6 +29,12 @@ protected:
         writeFile(root / "cfg/debug.ini", "[QUORLA]\nDebugFlag=1\nDebugLevel=3\n" + keys);
     }
     std::string logDir() { return root / "log/QUORLA"; }
+    int payloadLines() {
+        int records = 0;
+        for (const std::string& line : lines(allText()))
+            records += line.find("payload") != std::string::npos;
+        return records;
+    }
 
     // Everything written, current file and archives together.
     std::string allText() {
@@ -153,15 +159,26 @@ TEST_F(LoggerConcurrencyTest, WriterKilledWhileHoldingTheLockBlocksNoOne) {
     std::vector<pid_t> writers;
     for (int p = 0; p < 3; ++p)
         writers.push_back(spawnWriter(p, 50));
+    // While the lock is held no writer gets through.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(payloadLines(), 0);
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     for (pid_t pid : writers)
         EXPECT_TRUE(reap(pid, 120));
-    int records = 0;
-    for (const std::string& line : lines(allText()))
-        if (line.find("payload") != std::string::npos)
-            ++records;
-    EXPECT_EQ(records, 150);
+    EXPECT_EQ(payloadLines(), 150);
     ::close(ready[0]);
     ::close(ready[1]);
+}
+
+TEST_F(LoggerConcurrencyTest, ThreadsWaitWhileTheInProcessLockIsHeld) {
+    configure("");
+    Logger log(LogOptions::uiLibrary());
+    std::unique_lock<std::mutex> held(Logger::threadLock(log.lockName()));
+    std::thread writer([&log] { log.printTime3("P0 R0 payload"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(payloadLines(), 0);
+    held.unlock();
+    writer.join();
+    EXPECT_EQ(payloadLines(), 1);
 }

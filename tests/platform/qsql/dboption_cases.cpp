@@ -221,6 +221,22 @@ TEST_F(DbOption, PooledConnectionsAreReusedAndSeveralCanBeOpen) {
     EXPECT_EQ(after.busy, 0);
 }
 
+// A connection given back inside a transaction (opened by a plain BEGIN) is closed, not pooled:
+// the next user's statements would run, unseen and uncommitted, inside it.
+TEST_F(DbOption, AConnectionLeftInsideATransactionIsNotPooled) {
+    {
+        CNX_DBOption db;
+        char begin[] = "BEGIN";
+        ASSERT_EQ(db.ExecuteCmd(begin, 100, nullptr), 1);
+        char insert[] = "INSERT INTO T (ID) VALUES (1)";
+        ASSERT_EQ(db.ExecuteCmd(insert, 100, nullptr), 1);
+    }
+    EXPECT_EQ(CNX_DBOption::PoolStats().idle, 0);
+    EXPECT_EQ(exec("INSERT INTO T (ID) VALUES (2)"), 1);
+    EXPECT_EQ(rawScalar("SELECT count(*) FROM T WHERE ID = 2"), "1");
+    EXPECT_EQ(rawScalar("SELECT count(*) FROM T WHERE ID = 1"), "0");
+}
+
 TEST_F(DbOption, UnusableSettingsGiveClearFailures) {
     NxDbSettings broken = nxtest::settings();
     broken.error = "NXROOT is not set: no database configured";
