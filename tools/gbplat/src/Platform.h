@@ -5,6 +5,7 @@
 #include "Catalogue.h"
 #include "Digest.h"
 #include "EventLog.h"
+#include "MediaControl.h"
 #include "PlaybackClock.h"
 #include "RecordingModel.h"
 #include "SipMessage.h"
@@ -23,6 +24,7 @@ namespace gbplat {
 struct PlatformConfig {
     std::string address = "127.0.0.1";
     int port = 5061;
+    int mediaPort = 0;  // m=video of our answers, where the video leaves from; 0: port + 2
     std::string deviceId = "01552403048401000001";
     std::string realm = "3402000000";
     std::string user;  // empty: any user name
@@ -64,8 +66,9 @@ class Platform {
 public:
     using SendFn = std::function<void(const Endpoint&, const std::string&)>;
 
+    // Without `media` the playbacks run their clocks and send no video.
     Platform(PlatformConfig config, std::vector<Camera> cameras, PlatformClock& clock, SendFn send,
-             EventLog& log);
+             EventLog& log, MediaControl* media = nullptr);
     ~Platform();
 
     void onDatagram(const std::string& data, const Endpoint& from);
