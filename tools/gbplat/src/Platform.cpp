@@ -815,8 +815,8 @@ struct Platform::Impl {
             double pos = pb.clock.offset(clock.steadyMs());
             log.event("playback %s of %s ended by the client at %.1f s of %" PRId64 " s",
                       pb.key.callId.c_str(), pb.camera.c_str(), pos, pb.span.end - pb.span.start);
-            respond(req, ids, from, 200, "OK");
-            return endPlayback(pb.key);
+            endPlayback(DialogKey(pb.key));  // the video stops before the answer goes
+            return respond(req, ids, from, 200, "OK");
         }
         if (req.method == "MESSAGE")
             return respond(req, ids, from, 200, "OK");
@@ -1015,12 +1015,13 @@ struct Platform::Impl {
                   cmd->hasRange ? (cmd->rangeNow ? " Range now" : " Range seek") : "",
                   pb.clock.playing() ? "playing" : "paused", pb.clock.scale(), pb.clock.offset(now),
                   pb.span.end - pb.span.start);
+        // The video is steered before the answer goes, so no frame of the old state follows it.
+        if (media && pb.stream.id)
+            media->steerStream(pb.stream.id, streamClock(pb));
         respond(req, ids, from, 200, "OK");
         if (pb.state == PlayState::EndNotified && !pb.clock.atEnd(now))
             pb.state = PlayState::Playing;
         scheduleEnd(pb);
-        if (media && pb.stream.id)
-            media->steerStream(pb.stream.id, streamClock(pb));
     }
 
     StreamClock streamClock(const Playback& pb) const {

@@ -99,13 +99,14 @@ std::optional<MediaOffer> parseMediaOffer(const std::string& sdp, std::string* w
     MediaOffer offer;
     VideoSection video;
     std::string sessionC;
-    bool inVideo = false;
+    bool inMedia = false, inVideo = false;
     for (const auto& line : bodyLines(sdp)) {
         if (line.size() < 2 || line[1] != '=')
             continue;
         std::string value = trim(line.substr(2));
         char key = line[0];
         if (key == 'm') {
+            inMedia = true;
             inVideo = !video.seen && value.compare(0, 6, "video ") == 0;
             if (inVideo) {
                 video.seen = true;
@@ -114,7 +115,7 @@ std::optional<MediaOffer> parseMediaOffer(const std::string& sdp, std::string* w
         } else if (key == 'c') {
             if (inVideo)
                 video.c = value;
-            else if (!video.seen)
+            else if (!inMedia)
                 sessionC = value;
         } else if (key == 'y') {
             offer.yLine = value;
