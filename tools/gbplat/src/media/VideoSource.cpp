@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <cmath>
+#include <mutex>
 
 namespace gbplat {
 
@@ -270,13 +271,24 @@ private:
 
 }  // namespace
 
+namespace {
+// FFmpeg's chatter (encoder profiles, CPU features) would fill the platform's stderr; its
+// errors still show, and every failure that matters is reported in the trace.
+void quietFfmpeg() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+}  // namespace
+
 std::unique_ptr<VideoSource> openSyntheticSource(const SyntheticSpec& spec, std::string* why) {
+    quietFfmpeg();
     if (spec.width < 16 || spec.height < 16 || spec.width % 2 || spec.height % 2)
         return fail<VideoSource>(why, "picture size must be even and at least 16x16");
     return SyntheticSource::open(spec, why);
 }
 
 std::unique_ptr<VideoSource> openFileSource(const std::string& path, std::string* why) {
+    quietFfmpeg();
     return FileSource::open(path, why);
 }
 
