@@ -742,7 +742,9 @@ TEST_F(PlatformFlow, InviteRefusals) {
 // The video goes to the offer's c= and m=video (not to the Contact), starts with the ACK, follows
 // every INFO and stops with either side's BYE and with a restart.
 TEST_F(PlatformFlow, VideoFollowsTheDialog) {
-    start();
+    PlatformConfig cfg;
+    cfg.maxStreams = 1;
+    start(cfg);
     registerConsole();
     auto r = in(inviteText(kNoon - 7200, kNoon, kCamera, "Playback", "c=IN IP4 127.0.0.2\r\n",
                            "m=video 7070 RTP/AVP 96\r\na=rtpmap:96 PS/90000\r\ny=0100000009\r\n"));
@@ -761,6 +763,10 @@ TEST_F(PlatformFlow, VideoFollowsTheDialog) {
     EXPECT_EQ(o.cameraCode, kCamera);
     EXPECT_EQ(o.cameraName, cameras[0].name);
     EXPECT_EQ(o.span, (TimeSpan{kNoon - 7200, kNoon}));
+    std::string another = inviteText(kNoon - 7200, kNoon);
+    another.replace(another.find("z9hG4bK-0000000100"), 18, "z9hG4bK-0000000101");
+    another.replace(another.find("Vekta9-0000000100"), 17, "Vekta9-0000000101");
+    EXPECT_EQ(startLine(in(another).at(1).text), "SIP/2.0 486 Busy Here");  // one at a time
 
     advance(10'000);
     struct Step {

@@ -891,6 +891,12 @@ struct Platform::Impl {
                       offer->camera.c_str(), offer->start, offer->end);
             return respond(req, ids, from, 404, "Not Found", newTag());
         }
+        if (media && playbacks.size() >= cfg.maxStreams) {
+            // Each one has an encoder and a thread: a flood of INVITEs must not exhaust them.
+            log.event("INVITE for %s: %zu playbacks already stream: 486", offer->camera.c_str(),
+                      playbacks.size());
+            return respond(req, ids, from, 486, "Busy Here", newTag());
+        }
         openPlayback(req, ids, from, *offer, *span, contactAddr->uri, *dest,
                      streamOrder(*offer, *span, *mediaOffer));
     }

@@ -39,6 +39,7 @@ struct PlatformConfig {
     int t1Ms = 500;                // RFC 3261 T1; T2 is 8 × T1 and a transaction lasts 64 × T1
     int unregisteredStatus = 401;  // answer to a request from a device that is not registered
     int registerExpiresMax = 86400;
+    size_t maxStreams = 16;  // playbacks open at once while video is sent; more get 486
     RecordingPolicy recording;
 };
 

@@ -81,6 +81,7 @@ const char* kUsage =
     "  --video-size WxH        synthetic recording's picture size, up to 1920x1080 (960x540)\n"
     "  --media FILE            stream this file's H.264 video, looped, instead\n"
     "  --font FILE             font of the picture's text (WenQuanYi Micro Hei)\n"
+    "  --max-streams N         playbacks streaming at once; more get 486 (16)\n"
     "signals: SIGUSR1 restart, SIGUSR2 BYE for every open playback, SIGINT/SIGTERM stop\n";
 
 bool parseGap(const std::string& text, RecordingPolicy& p) {
@@ -125,6 +126,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
         };
     };
     int pageSize = int(c.pageSize);
+    int maxStreams = int(c.maxStreams);
     const std::map<std::string, Setter> table = {
         {"--address", text(c.address)},
         {"--port", number(c.port, 1, 65535)},
@@ -163,6 +165,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
         {"--video-size", [&o](const std::string& v) { return parseVideoSize(v, o.media); }},
         {"--media", text(o.media.mediaFile)},
         {"--font", text(o.media.fontFile)},
+        {"--max-streams", number(maxStreams, 1, 1000)},
     };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -179,6 +182,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
         }
     }
     c.pageSize = size_t(pageSize);
+    c.maxStreams = size_t(maxStreams);
     return c.unregisteredStatus == 401 || c.unregisteredStatus == 403;
 }
 
@@ -336,12 +340,9 @@ int main(int argc, char** argv) {
     log.event("%zu cameras from %s; realm %s, device %s, challenge %s", cameras.size(),
               opt.cameraFile.c_str(), opt.platform.realm.c_str(), opt.platform.deviceId.c_str(),
               opt.platform.challengeStyle == ChallengeStyle::Compact ? "compact" : "spaced");
-    log.event("video from %s:%d: %s", opt.platform.address.c_str(), opt.platform.mediaPort,
-              opt.media.mediaFile.empty()
-                  ? (std::to_string(opt.media.width) + "x" + std::to_string(opt.media.height) +
-                     " synthetic recording")
-                        .c_str()
-                  : opt.media.mediaFile.c_str());
+    log.event("video from %s:%d: %dx%d synthetic recordings%s%s", opt.platform.address.c_str(),
+              opt.platform.mediaPort, opt.media.width, opt.media.height,
+              opt.media.mediaFile.empty() ? "" : ", replaced by ", opt.media.mediaFile.c_str());
     std::printf("gbplat listening on %s:%d\n", opt.platform.address.c_str(), opt.platform.port);
     std::fflush(stdout);
 
