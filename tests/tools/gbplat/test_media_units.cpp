@@ -3,6 +3,7 @@
 #include "FramePacer.h"
 #include "ProgramStream.h"
 #include "RtpPacketizer.h"
+#include "Scene.h"
 
 #include <gtest/gtest.h>
 
@@ -178,4 +179,48 @@ TEST(FramePacerTest, JumpsSkipsAndStaleFrames) {
         shortSpan.sent(i * 40, s);
     }
     EXPECT_EQ(shortSpan.next(5'000).waitMs, -1);  // the span is over
+}
+
+// The picture is a function of the recording time alone, so a seek or a pause shows: the same
+// time gives the same picture, another second other text, and the square moves with the time.
+TEST(SceneTest, PictureFollowsTheRecordingTime) {
+    std::string why;
+    auto font = TextFont::open("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", &why);
+    if (!font)
+        GTEST_SKIP() << why;
+    const int w = 320, h = 180;
+    auto draw = [&](Scene& scene, double t) {
+        std::vector<uint8_t> y(w * h), u(w * h / 4), v(w * h / 4);
+        YuvPicture pic{{y.data(), u.data(), v.data()}, {w, w / 2, w / 2}, w, h};
+        scene.draw(t, pic);
+        y.insert(y.end(), u.begin(), u.end());
+        return y;
+    };
+    auto differing = [&](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int row0,
+                         int rows) {
+        int n = 0;
+        for (int r = row0; r < row0 + rows; ++r) {
+            for (int c = 0; c < w; ++c)
+                n += a[size_t(r * w + c)] != b[size_t(r * w + c)];
+        }
+        return n;
+    };
+    Scene scene(w, h, font, "1号车1车厢车厢前部摄像机1", "00309900101001000001", 8 * 3600);
+    auto at = draw(scene, 1796600000.2);
+    auto again = draw(scene, 1796600000.2);
+    auto later = draw(scene, 1796600001.2);
+    auto jumped = draw(scene, 1796600000.2);
+    EXPECT_EQ(at, again);
+    EXPECT_EQ(at, jumped);  // back to the same time after another one
+    const int timeRows = h * 42 / 100;
+    EXPECT_GT(differing(at, later, timeRows, h * 15 / 100), 50);      // the time text
+    EXPECT_GT(differing(at, later, h * 80 / 100, h * 12 / 100), 50);  // the square
+    EXPECT_GT(differing(at, draw(scene, 1796600000.24), 0, h), 0);    // the next frame moves
+    int lit = 0;
+    for (int i = 0; i < w * h * 15 / 100; ++i)
+        lit += at[size_t(i)] > 200;  // the name and code at the top
+    EXPECT_GT(lit, 200);
+
+    Scene plain(w, h, nullptr, "name", "code", 0);  // no font: the square still moves
+    EXPECT_NE(draw(plain, 0), draw(plain, 1));
 }

@@ -146,6 +146,8 @@ Scene::Scene(int width, int height, std::shared_ptr<TextFont> font, const std::s
 }
 
 void Scene::blit(const Coverage& text, int x0, int y0, YuvPicture& pic) const {
+    if (text.width <= 0 || text.alpha.size() < size_t(text.width) * size_t(text.height))
+        return;
     for (int r = 0; r < text.height; ++r) {
         int y = y0 + r;
         if (y < 0 || y >= pic.height)
