@@ -32,7 +32,8 @@ std::string cameraFile() {
     return path;
 }
 
-int freeUdpPort() {
+// A UDP socket on a free loopback port, which is written to `port`.
+int loopbackSocket(int& port) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -40,8 +41,14 @@ int freeUdpPort() {
     bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     socklen_t len = sizeof sa;
     getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    close(fd);
-    return ntohs(sa.sin_port);
+    port = ntohs(sa.sin_port);
+    return fd;
+}
+
+int freeUdpPort() {
+    int port = 0;
+    close(loopbackSocket(port));
+    return port;
 }
 
 class GbplatProcess {

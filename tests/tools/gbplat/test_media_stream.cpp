@@ -85,17 +85,9 @@ void readProgramStream(Frame& f) {
 class LoopbackConsole {
 public:
     explicit LoopbackConsole(int platPort, std::string callId)
-        : platPort_(platPort), callId_(std::move(callId)) {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        int size = 8 << 20;
+        : fd_(loopbackSocket(port)), platPort_(platPort), callId_(std::move(callId)) {
+        int size = 8 << 20;  // a few seconds of video wait here while the test looks elsewhere
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
     }
     ~LoopbackConsole() { close(fd_); }
 

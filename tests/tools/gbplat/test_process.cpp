@@ -30,16 +30,7 @@ std::string spanKeys(int64_t start, int64_t end) {
 // A console-like client on a plain socket for what sipp does not express easily.
 class UdpClient {
 public:
-    UdpClient() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
+    UdpClient() : fd_(loopbackSocket(port)) {}
     ~UdpClient() { close(fd_); }
     void send(int toPort, const std::string& text) {
         sockaddr_in sa{};
