@@ -393,6 +393,7 @@ int main(int argc, char** argv) {
             drainSocket(fd, platform, log);
     }
     log.event("stopping");
+    media.stopAll();  // the stream threads log as they end: before the log file closes
     close(fd);
     if (logFile)
         std::fclose(logFile);

@@ -175,6 +175,10 @@ StreamManager::StreamManager(MediaConfig config, DatagramSender send, EventLog& 
 }
 
 StreamManager::~StreamManager() {
+    stopAll();
+}
+
+void StreamManager::stopAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [id, s] : streams_)
         s->requestStop();

@@ -44,6 +44,7 @@ public:
     StreamManager(MediaConfig config, DatagramSender send, EventLog& log);
     // Stops every stream and waits for its thread.
     ~StreamManager() override;
+    void stopAll();
 
     void startStream(const StreamOrder& order, const StreamClock& clock) override;
     void steerStream(uint64_t id, const StreamClock& clock) override;
