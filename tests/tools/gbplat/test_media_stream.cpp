@@ -316,10 +316,8 @@ TEST(GbplatVideo, PlaybackClockDrivesTheStream) {
     int64_t paused = console.info("PAUSE MANSRTSP/1.0\r\nCSeq:1\r\nPauseTime:now\r\n");
     ASSERT_GE(paused, 0);
     console.pump(600);
-    auto afterPause = console.frames(paused);
-    EXPECT_LE(afterPause.size(), 1u);  // at most the one being made
-    for (auto& f : afterPause)
-        EXPECT_LE(f.lastUs - paused, 100'000);
+    // Silent within 100 ms; in fact nothing follows the answer, not even a frame being made.
+    EXPECT_TRUE(console.frames(paused).empty());
 
     ASSERT_GE(console.info("PLAY MANSRTSP/1.0\r\nCSeq:2\r\nRange:npt=now-\r\n"), 0);
     int64_t doubled = console.info("PLAY MANSRTSP/1.0\r\nCSeq:3\r\nScale:2.0\r\n");

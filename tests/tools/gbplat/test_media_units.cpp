@@ -156,6 +156,12 @@ TEST(FramePacerTest, JumpsSkipsAndStaleFrames) {
     s = pacer.next(10'000);
     EXPECT_EQ(s.index, 600 * 25 + 1);  // PLAY goes on where it stopped
     EXPECT_FALSE(s.keyframe);
+    pacer.steer(10'000, {600.04, false, 1.0, 1});  // PAUSE while that frame is made
+    pacer.dropped(s);
+    pacer.steer(10'000, {600.04, true, 1.0, 1});
+    s = pacer.next(10'000);
+    EXPECT_EQ(s.index, 600 * 25 + 1);
+    EXPECT_TRUE(s.keyframe);  // the decoder never got the dropped one
     pacer.sent(10'000, s);
 
     pacer.steer(10'000, {600.04, true, 30.0, 1});  // 750 frames a second: skip to the clock

@@ -74,4 +74,9 @@ void FramePacer::sent(int64_t nowMs, const Step& step) {
     anySent_ = true;
 }
 
+void FramePacer::dropped(const Step& step) {
+    if (step.generation == generation_)
+        keyframe_ = true;
+}
+
 }  // namespace gbplat

@@ -34,6 +34,11 @@ public:
     Step next(int64_t nowMs);
     // The frame of `step` has gone out. A step from before the last jump changes nothing.
     void sent(int64_t nowMs, const Step& step);
+    // The frame of `step` was made but not sent (a PAUSE came meanwhile): the decoder misses it,
+    // so the next frame is a keyframe.
+    void dropped(const Step& step);
+
+    bool playing() const { return clock_.playing(); }
 
     uint32_t generation() const { return generation_; }
     uint32_t frameTicks() const { return frameTicks_; }

@@ -118,6 +118,10 @@ private:
             takeSteering(pacer);
             if (step.generation != pacer.generation())
                 continue;  // a Range came while it was being made: the jump's keyframe is next
+            if (!pacer.playing()) {
+                pacer.dropped(step);  // a PAUSE came meanwhile: nothing goes after its answer
+                continue;
+            }
             uint64_t dts = uint64_t(step.index) * pacer.frameTicks();
             AccessUnit au{frame.data.data(), frame.data.size(), dts + uint64_t(frame.ptsAfterDts),
                           dts, frame.keyframe};
