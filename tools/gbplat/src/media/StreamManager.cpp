@@ -84,14 +84,20 @@ private:
         finished_ = true;
     }
 
+    // What leaves for the console: RTP with random first sequence number and timestamp (RFC
+    // 3550 §5.1), the timestamp rising with the PTS.
+    struct Outgoing {
+        RtpPacketizer rtp;
+        uint32_t timestampBase;
+        Bytes ps;
+    };
+
     void play(VideoSource& source) {
         FramePacer pacer(source.frameTicks(), order_.span.end - order_.span.start);
         std::mt19937 rng(std::random_device{}());
-        // RFC 3550 §5.1: sequence numbers and timestamps start at random values.
-        RtpPacketizer rtp(order_.payloadType, order_.ssrc, uint16_t(rng()));
-        uint32_t timestampBase = uint32_t(rng());
+        Outgoing out{RtpPacketizer(order_.payloadType, order_.ssrc, uint16_t(rng())),
+                     uint32_t(rng()), Bytes()};
         EncodedFrame frame;
-        Bytes ps;
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stop_) {
             takeSteering(pacer);
@@ -113,34 +119,42 @@ private:
                 ++counters_.failures;
                 break;
             }
-            if (stop_)
-                break;
-            takeSteering(pacer);
-            if (step.generation != pacer.generation())
-                continue;  // a Range came while it was being made: the jump's keyframe is next
-            if (!pacer.playing()) {
-                pacer.dropped(step);  // a PAUSE came meanwhile: nothing goes after its answer
+            if (stop_ || !stillWanted(pacer, step))
                 continue;
-            }
-            uint64_t dts = uint64_t(step.index) * pacer.frameTicks();
-            AccessUnit au{frame.data.data(), frame.data.size(), dts + uint64_t(frame.ptsAfterDts),
-                          dts, frame.keyframe};
-            ps.clear();
-            appendFrame(ps, au);
             // Sent under the lock, so that once a steer or stop returns no older frame follows.
-            rtp.packetize(timestampBase + uint32_t(au.pts), ps.data(), ps.size(),
+            send(out, uint64_t(step.index) * pacer.frameTicks(), frame);
+            pacer.sent(steadyNowMs(), step);
+            uint64_t late = pacer.framesSkippedLate();
+            counters_.skipped += late - skipped_;
+            skipped_ = late;
+        }
+    }
+
+    // Whether a frame made without the lock may still go after what came meanwhile.
+    bool stillWanted(FramePacer& pacer, const FramePacer::Step& step) {
+        takeSteering(pacer);
+        if (step.generation != pacer.generation())
+            return false;  // a Range: the jump's keyframe is next
+        if (!pacer.playing()) {
+            pacer.dropped(step);  // a PAUSE: nothing goes after its answer
+            return false;
+        }
+        return true;
+    }
+
+    void send(Outgoing& out, uint64_t dts, const EncodedFrame& frame) {
+        AccessUnit au{frame.data.data(), frame.data.size(), dts + uint64_t(frame.ptsAfterDts), dts,
+                      frame.keyframe};
+        out.ps.clear();
+        appendFrame(out.ps, au);
+        out.rtp.packetize(out.timestampBase + uint32_t(au.pts), out.ps.data(), out.ps.size(),
                           [this](const uint8_t* p, size_t n) {
                               send_(order_.dest, p, n);
                               ++counters_.packets;
                               counters_.bytes += n;
                           });
-            pacer.sent(steadyNowMs(), step);
-            ++frames_;
-            ++counters_.frames;
-            uint64_t late = pacer.framesSkippedLate();
-            counters_.skipped += late - skipped_;
-            skipped_ = late;
-        }
+        ++frames_;
+        ++counters_.frames;
     }
 
     void takeSteering(FramePacer& pacer) {
