@@ -13,6 +13,7 @@ packages=(
   libsqlite3-dev sqlite3 postgresql libpq-dev libinih-dev
   sip-tester tshark libosip2-dev libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libfreetype-dev ffmpeg
 )
 
 missing=()

@@ -157,14 +157,19 @@ const std::string kCatalogQuery =
     "<?xml version=\"1.0\"?>\r\n<Query>\r\n<CmdType>Catalog</CmdType>\r\n<SN>17</SN>\r\n"
     "<DeviceID>01552403048401000001</DeviceID>\r\n</Query>\r\n";
 
+const std::string kConsoleVideo =
+    "m=video 5060 RTP/AVP 96 98 97\r\na=recvonly\r\na=rtpmap:96 PS/90000\r\n";
+
+// The console's INVITE, whose c= line and m= section may be replaced.
 std::string inviteText(int64_t start, int64_t end, std::string camera = std::string(),
-                       const std::string& session = "Playback") {
+                       const std::string& session = "Playback",
+                       const std::string& connection = "c=IN IP4 127.0.0.1\r\n",
+                       const std::string& video = kConsoleVideo) {
     if (camera.empty())
         camera = kCamera;
-    std::string sdp =
-        "v=0\r\no=01552403048401000001 0 0 IN IP4 127.0.0.1\r\ns=" + session + "\r\nu=" + camera +
-        ":3\r\nc=IN IP4 127.0.0.1\r\nt=" + std::to_string(start) + " " + std::to_string(end) +
-        "\r\nm=video 5060 RTP/AVP 96 98 97\r\na=recvonly\r\na=rtpmap:96 PS/90000\r\n\r\n";
+    std::string sdp = "v=0\r\no=01552403048401000001 0 0 IN IP4 127.0.0.1\r\ns=" + session +
+                      "\r\nu=" + camera + ":3\r\n" + connection + "t=" + std::to_string(start) +
+                      " " + std::to_string(end) + "\r\n" + video + "\r\n";
     return withBody(
         "INVITE sip:01552403048401000001@127.0.0.1:5061 SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 127.0.0.1:5060;rport;branch=z9hG4bK-0000000100\r\n"
@@ -213,9 +218,20 @@ std::string infoText(const InDialog& d, const std::string& rtsp) {
     return dialogRequest("INFO", d, "Application/MANSRTSP", rtsp);
 }
 
+// What the platform asks of its video.
+struct MediaCalls : MediaControl {
+    std::vector<StreamOrder> started;
+    std::vector<std::pair<uint64_t, StreamClock>> steered;
+    std::vector<uint64_t> stopped;
+    void startStream(const StreamOrder& o, const StreamClock&) override { started.push_back(o); }
+    void steerStream(uint64_t id, const StreamClock& c) override { steered.push_back({id, c}); }
+    void stopStream(uint64_t id) override { stopped.push_back(id); }
+};
+
 class PlatformFlow : public ::testing::Test {
 protected:
     FakeClock clock;
+    MediaCalls media;
     EventLog log;
     std::vector<Sent> sent;
     std::vector<std::pair<bool, std::string>> wire;  // every datagram; true: sent by gbplat
@@ -236,7 +252,7 @@ protected:
                 sent.push_back({to, b});
                 wire.push_back({true, b});
             },
-            log);
+            log, &media);
     }
     std::vector<Sent> in(const std::string& text, const Endpoint& from = kConsole) {
         wire.push_back({false, text});
@@ -700,6 +716,15 @@ TEST_F(PlatformFlow, InviteRefusals) {
         {inviteText(kNoon - 7200, kNoon, "00399001010010009999"), "SIP/2.0 404 Not Found"},
         {inviteText(kNoon + 60, kNoon + 3600), "SIP/2.0 404 Not Found"},
         {inviteText(kNoon - 7200, kNoon, kCamera, "Play"), "SIP/2.0 488 Not Acceptable Here"},
+        {inviteText(kNoon - 7200, kNoon, kCamera, "Playback", ""),
+         "SIP/2.0 488 Not Acceptable Here"},
+        {inviteText(kNoon - 7200, kNoon, kCamera, "Playback", "c=IN IP4 0.0.0.0\r\n"),
+         "SIP/2.0 488 Not Acceptable Here"},
+        {inviteText(kNoon - 7200, kNoon, kCamera, "Playback", "c=IN IP4 127.0.0.1\r\n",
+                    "m=video 0 RTP/AVP 96\r\n"),
+         "SIP/2.0 488 Not Acceptable Here"},
+        {inviteText(kNoon - 7200, kNoon, kCamera, "Playback", "c=IN IP4 127.0.0.1\r\n", ""),
+         "SIP/2.0 488 Not Acceptable Here"},
     };
     int branch = 0;
     for (auto& c : cases) {
@@ -708,9 +733,97 @@ TEST_F(PlatformFlow, InviteRefusals) {
                      "z9hG4bK-00000009" + std::to_string(10 + branch++));
         r = in(text);
         ASSERT_EQ(r.size(), 2u);
-        EXPECT_EQ(startLine(r[1].text), c.status);
+        EXPECT_EQ(startLine(r[1].text), c.status) << bodyOf(c.invite);
     }
     EXPECT_TRUE(plat->playbacks().empty());
+    EXPECT_TRUE(media.started.empty());
+}
+
+// The video goes to the offer's c= and m=video (not to the Contact), starts with the ACK, follows
+// every INFO and stops with either side's BYE and with a restart.
+TEST_F(PlatformFlow, VideoFollowsTheDialog) {
+    PlatformConfig cfg;
+    cfg.maxStreams = 1;
+    start(cfg);
+    registerConsole();
+    auto r = in(inviteText(kNoon - 7200, kNoon, kCamera, "Playback", "c=IN IP4 127.0.0.2\r\n",
+                           "m=video 7070 RTP/AVP 96\r\na=rtpmap:96 PS/90000\r\ny=0100000009\r\n"));
+    ASSERT_EQ(r.size(), 2u);
+    std::string sdp = bodyOf(r[1].text);
+    EXPECT_NE(sdp.find("\r\nm=video 5063 RTP/AVP 96\r\n"), std::string::npos) << sdp;
+    EXPECT_NE(sdp.find("\r\ny=0100000009\r\n"), std::string::npos) << sdp;
+    InDialog d = dialog(tagOf(field(r[1].text, "To")));
+    EXPECT_TRUE(media.started.empty());
+    ack(d);
+    ASSERT_EQ(media.started.size(), 1u);
+    const StreamOrder& o = media.started[0];
+    EXPECT_EQ(o.dest, (Endpoint{"127.0.0.2", 7070}));
+    EXPECT_EQ(o.payloadType, 96);
+    EXPECT_EQ(o.ssrc, 100000009u);
+    EXPECT_EQ(o.cameraCode, kCamera);
+    EXPECT_EQ(o.cameraName, cameras[0].name);
+    EXPECT_EQ(o.span, (TimeSpan{kNoon - 7200, kNoon}));
+    std::string another = inviteText(kNoon - 7200, kNoon);
+    another.replace(another.find("z9hG4bK-0000000100"), 18, "z9hG4bK-0000000101");
+    another.replace(another.find("Vekta9-0000000100"), 17, "Vekta9-0000000101");
+    EXPECT_EQ(startLine(in(another).at(1).text), "SIP/2.0 486 Busy Here");  // one at a time
+
+    advance(10'000);
+    struct Step {
+        const char* rtsp;
+        double offset;
+        bool playing;
+        double rate;
+        uint32_t seeks;
+    } steps[] = {
+        {"PAUSE MANSRTSP/1.0\r\nCSeq:1\r\nPauseTime:now\r\n", 10, false, 1, 0},
+        {"PLAY MANSRTSP/1.0\r\nCSeq:2\r\nRange:npt=now-\r\n", 10, true, 1, 0},
+        {"PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=600-\r\n", 600, true, 1, 1},
+        {"PLAY MANSRTSP/1.0\r\nCSeq:3\r\nScale:2.0\r\n", 600, true, 2, 1},
+        {"PLAY MANSRTSP/1.0\r\nCSeq:4\r\nRange:npt=600-\r\n", 600, true, 2, 2},
+    };
+    for (auto& step : steps) {
+        ASSERT_EQ(in(infoText(d, step.rtsp)).size(), 1u);
+        ++d.cseq;
+        ++d.branch;
+        ASSERT_FALSE(media.steered.empty());
+        auto [id, c] = media.steered.back();
+        EXPECT_EQ(id, o.id) << step.rtsp;
+        EXPECT_DOUBLE_EQ(c.offset, step.offset) << step.rtsp;
+        EXPECT_EQ(c.playing, step.playing) << step.rtsp;
+        EXPECT_DOUBLE_EQ(c.rate, step.rate) << step.rtsp;
+        EXPECT_EQ(c.seeks, step.seeks) << step.rtsp;
+    }
+    EXPECT_EQ(media.steered.size(), std::size(steps));
+    in(dialogRequest("BYE", d, "", ""));
+    EXPECT_EQ(media.stopped, std::vector<uint64_t>{o.id});
+
+    // Without y= the SSRC is ours, and the answer says which. (The same INVITE again, once
+    // its transaction is over.)
+    advance(40'000);
+    d = dialog(openPlayback());
+    ack(d);
+    ASSERT_EQ(media.started.size(), 2u);
+    EXPECT_EQ(media.started[1].dest, kConsole);
+    EXPECT_GE(media.started[1].ssrc, 1000000000u);
+    EXPECT_LE(media.started[1].ssrc, 1999999999u);
+    std::string answer;
+    for (auto& [ours, text] : wire) {
+        if (ours && text.find("\r\ny=") != std::string::npos)
+            answer = text;
+    }
+    EXPECT_NE(answer.find("\r\ny=" + std::to_string(media.started[1].ssrc) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(plat->byeOpenPlaybacks(), 1);
+    EXPECT_EQ(media.stopped.back(), media.started[1].id);
+
+    advance(40'000);
+    InDialog again = dialog(openPlayback());
+    ack(again);
+    ASSERT_EQ(media.started.size(), 3u);
+    plat->restart();
+    EXPECT_EQ(media.stopped.back(), media.started[2].id);
+    EXPECT_EQ(media.stopped.size(), 3u);
 }
 
 TEST_F(PlatformFlow, RestartForgetsEverythingAndChallengesTheNextRequest) {

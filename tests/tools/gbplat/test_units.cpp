@@ -256,6 +256,59 @@ TEST(PlaybackTextTest, OfferAndMansrtsp) {
     EXPECT_FALSE(parseMansrtsp("PLAY MANSRTSP/1.0\r\nRange:npt=-5-\r\n"));
 }
 
+TEST(PlaybackTextTest, WhereTheVideoGoes) {
+    const std::string console = "c=IN IP4 127.0.0.1\r\nt=1 2\r\n";
+    struct Case {
+        const char* what;
+        std::string sdp;
+        const char* dest;  // "" when the offer must be refused
+        int payloadType;
+        int64_t ssrc;  // -1: none
+    } cases[] = {
+        {"console's offer",
+         console + "m=video 5060 RTP/AVP 96 98 97\r\na=recvonly\r\n"
+                   "a=rtpmap:96 PS/90000\r\na=rtpmap:98 H265/90000\r\n",
+         "127.0.0.1:5060", 96, -1},
+        {"media c= wins, y= names the SSRC",
+         console + "m=video 7000 RTP/AVP 96\r\nc=IN IP4 10.1.2.3\r\ny=0100000001\r\n",
+         "10.1.2.3:7000", 96, 100000001},
+        {"PS under another number", console + "m=video 7000 RTP/AVP 98\r\na=rtpmap:98 ps/90000\r\n",
+         "127.0.0.1:7000", 98, -1},
+        {"y= beyond 32 bits", console + "m=video 7000 RTP/AVP 96\r\ny=9999999999\r\n",
+         "127.0.0.1:7000", 96, -1},
+        {"c= after another m=",
+         "t=1 2\r\nm=audio 9 RTP/AVP 8\r\nc=IN IP4 1.1.1.1\r\n"
+         "m=video 7000 RTP/AVP 96\r\n",
+         "", 0, -1},
+        {"no c=", "t=1 2\r\nm=video 7000 RTP/AVP 96\r\n", "", 0, -1},
+        {"c= 0.0.0.0", "c=IN IP4 0.0.0.0\r\nm=video 7000 RTP/AVP 96\r\n", "", 0, -1},
+        {"c= multicast", "c=IN IP4 239.1.1.1/16\r\nm=video 7000 RTP/AVP 96\r\n", "", 0, -1},
+        {"c= host name", "c=IN IP4 console.local\r\nm=video 7000 RTP/AVP 96\r\n", "", 0, -1},
+        {"c= IPv6", "c=IN IP6 ::1\r\nm=video 7000 RTP/AVP 96\r\n", "", 0, -1},
+        {"port 0", console + "m=video 0 RTP/AVP 96\r\n", "", 0, -1},
+        {"port 70000", console + "m=video 70000 RTP/AVP 96\r\n", "", 0, -1},
+        {"no m=video", console + "m=audio 7000 RTP/AVP 8\r\n", "", 0, -1},
+        {"media over TCP", console + "m=video 7000 TCP/RTP/AVP 96\r\n", "", 0, -1},
+        {"96 is H.264", console + "m=video 7000 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n", "", 0,
+         -1},
+        {"PS mapped but not offered",
+         console + "m=video 7000 RTP/AVP 97\r\na=rtpmap:96 PS/90000\r\n", "", 0, -1},
+    };
+    for (auto& c : cases) {
+        std::string why;
+        auto m = parseMediaOffer("v=0\r\ns=Playback\r\n" + c.sdp, &why);
+        if (!*c.dest) {
+            EXPECT_FALSE(m) << c.what;
+            EXPECT_FALSE(why.empty()) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(m) << c.what << ": " << why;
+        EXPECT_EQ(m->host + ":" + std::to_string(m->port), c.dest) << c.what;
+        EXPECT_EQ(m->payloadType, c.payloadType) << c.what;
+        EXPECT_EQ(m->ssrc ? int64_t(*m->ssrc) : -1, c.ssrc) << c.what;
+    }
+}
+
 TEST(CatalogueTest, CsvRowsAndProblems) {
     std::vector<std::string> problems;
     auto cams = parseCameraCsv(

@@ -19,6 +19,7 @@ std::string logTimestamp() {
 }
 
 void EventLog::write(const std::string& text) {
+    std::lock_guard<std::mutex> lock(writing_);
     for (auto* f : sinks_) {
         std::fwrite(text.data(), 1, text.size(), f);
         std::fflush(f);

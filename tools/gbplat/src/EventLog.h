@@ -1,8 +1,10 @@
 // The platform's trace: every datagram in and out and every decision, each with a time stamp.
+// Writing is safe from any thread (the video threads log too); configure it before that.
 #pragma once
 
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ private:
     void write(const std::string& text);
     std::vector<std::FILE*> sinks_;
     std::function<void(const std::string&)> capture_;
+    std::mutex writing_;
 };
 
 // "2026-12-08 04:04:25.123" in local time.

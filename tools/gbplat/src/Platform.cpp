@@ -107,6 +107,8 @@ struct Platform::Impl {
         uint64_t ackTimeout = 0;
         uint64_t endTimer = 0;
         uint64_t byeWait = 0;
+        StreamOrder stream;  // its id is 0 until the ACK starts the video
+        uint32_t seeks = 0;
     };
     struct Subscription {
         DialogKey key;
@@ -142,6 +144,7 @@ struct Platform::Impl {
     PlatformClock& clock;
     SendFn send;
     EventLog& log;
+    MediaControl* media;
     RecordingModel recordings;
     std::mt19937_64 rng;
     PlatformStats stats;
@@ -160,19 +163,25 @@ struct Platform::Impl {
     uint64_t nextJobId = 1;
     uint32_t outOfDialogCSeq = 1;
     uint64_t snCounter = 1;
-    uint64_t ssrcCounter = 1;
+    uint64_t nextStreamId = 1;
 
-    Impl(PlatformConfig c, std::vector<Camera> cams, PlatformClock& clk, SendFn s, EventLog& l)
+    Impl(PlatformConfig c, std::vector<Camera> cams, PlatformClock& clk, SendFn s, EventLog& l,
+         MediaControl* m)
         : cfg(std::move(c)),
           cameras(std::move(cams)),
           clock(clk),
           send(std::move(s)),
           log(l),
+          media(m),
           recordings(cfg.recording),
           rng(std::random_device{}()) {
         for (auto& cam : cameras)
             cameraCodes.insert(cam.code);
         nonce = cfg.nonce.empty() ? randomHex(32) : cfg.nonce;
+    }
+    ~Impl() {
+        for (auto& [key, pb] : playbacks)
+            stopVideo(pb);
     }
 
     // ---- identifiers -------------------------------------------------------------------
@@ -806,8 +815,8 @@ struct Platform::Impl {
             double pos = pb.clock.offset(clock.steadyMs());
             log.event("playback %s of %s ended by the client at %.1f s of %" PRId64 " s",
                       pb.key.callId.c_str(), pb.camera.c_str(), pos, pb.span.end - pb.span.start);
-            respond(req, ids, from, 200, "OK");
-            return endPlayback(pb.key);
+            endPlayback(DialogKey(pb.key));  // the video stops before the answer goes
+            return respond(req, ids, from, 200, "OK");
         }
         if (req.method == "MESSAGE")
             return respond(req, ids, from, 200, "OK");
@@ -866,6 +875,12 @@ struct Platform::Impl {
             log.event("INVITE offer is not a Playback with u= and t=: 488");
             return respond(req, ids, from, 488, "Not Acceptable Here", newTag());
         }
+        std::string why;
+        auto mediaOffer = parseMediaOffer(req.body, &why);
+        if (!mediaOffer) {
+            log.event("INVITE offer names no place for the video (%s): 488", why.c_str());
+            return respond(req, ids, from, 488, "Not Acceptable Here", newTag());
+        }
         if (!cameraCodes.count(offer->camera)) {
             log.event("INVITE for unknown camera %s: 404", offer->camera.c_str());
             return respond(req, ids, from, 404, "Not Found", newTag());
@@ -876,24 +891,52 @@ struct Platform::Impl {
                       offer->camera.c_str(), offer->start, offer->end);
             return respond(req, ids, from, 404, "Not Found", newTag());
         }
-        openPlayback(req, ids, from, *offer, *span, contactAddr->uri, *dest);
+        if (media && playbacks.size() >= cfg.maxStreams) {
+            // Each one has an encoder and a thread: a flood of INVITEs must not exhaust them.
+            log.event("INVITE for %s: %zu playbacks already stream: 486", offer->camera.c_str(),
+                      playbacks.size());
+            return respond(req, ids, from, 486, "Busy Here", newTag());
+        }
+        openPlayback(req, ids, from, *offer, *span, contactAddr->uri, *dest,
+                     streamOrder(*offer, *span, *mediaOffer));
     }
 
-    std::string answerSdp(const PlaybackOffer& offer, const TimeSpan& span) {
+    // The offer's y= when it names an SSRC; else one of ours, "1" and nine digits (a
+    // recording), announced in the answer.
+    StreamOrder streamOrder(const PlaybackOffer& offer, const TimeSpan& span,
+                            const MediaOffer& mediaOffer) {
+        StreamOrder order;
+        order.cameraCode = offer.camera;
+        for (auto& cam : cameras) {
+            if (cam.code == offer.camera)
+                order.cameraName = cam.name;
+        }
+        order.span = span;
+        order.dest = {mediaOffer.host, mediaOffer.port};
+        order.payloadType = uint8_t(mediaOffer.payloadType);
+        if (!mediaOffer.yLine.empty() && !mediaOffer.ssrc)
+            log.event("offer's y=%s is no SSRC: drawing one", mediaOffer.yLine.c_str());
+        order.ssrc = mediaOffer.ssrc ? *mediaOffer.ssrc : uint32_t(1000000000 + rng() % 1000000000);
+        return order;
+    }
+
+    std::string answerSdp(const PlaybackOffer& offer, const StreamOrder& order) {
         char ssrc[16];
-        std::snprintf(ssrc, sizeof ssrc, "1%09llu",
-                      (unsigned long long)(ssrcCounter++ % 1000000000ULL));
+        std::snprintf(ssrc, sizeof ssrc, "%010u", order.ssrc);
         std::string a = cfg.address;
+        int mediaPort = cfg.mediaPort > 0 ? cfg.mediaPort : cfg.port + 2;
         return "v=0\r\no=" + offer.camera + " 0 0 IN IP4 " + a +
                "\r\ns=Playback\r\nu=" + offer.uLine + "\r\nc=IN IP4 " + a +
-               "\r\nt=" + std::to_string(span.start) + " " + std::to_string(span.end) +
-               "\r\nm=video " + std::to_string(cfg.port + 2) +
-               " RTP/AVP 96\r\na=sendonly\r\na=rtpmap:96 PS/90000\r\ny=" + ssrc + "\r\n";
+               "\r\nt=" + std::to_string(order.span.start) + " " + std::to_string(order.span.end) +
+               "\r\nm=video " + std::to_string(mediaPort) + " RTP/AVP " +
+               std::to_string(order.payloadType) +
+               "\r\na=sendonly\r\na=rtpmap:" + std::to_string(order.payloadType) +
+               " PS/90000\r\ny=" + ssrc + "\r\n";
     }
 
     void openPlayback(const SipMessage& req, const RequestIds& ids, const Endpoint& from,
                       const PlaybackOffer& offer, const TimeSpan& span, const std::string& target,
-                      const Endpoint& dest) {
+                      const Endpoint& dest, const StreamOrder& stream) {
         std::string tag = newTag();
         DialogKey key{ids.callId, tag, ids.from.tag()};
         Playback pb;
@@ -905,12 +948,13 @@ struct Platform::Impl {
         pb.span = span;
         pb.clock = PlaybackClock(span.start, span.end, cfg.speedup);
         pb.inviteCSeq = pb.remoteCSeq = ids.cseq.number;
+        pb.stream = stream;
         log.event(
             "playback %s of %s: asked %" PRId64 "..%" PRId64 ", answering %" PRId64 "..%" PRId64,
             ids.callId.c_str(), offer.camera.c_str(), offer.start, offer.end, span.start, span.end);
         respond(req, ids, from, 200, "OK", tag,
                 {{"Contact", ourContact()}, {"Content-Type", "APPLICATION/SDP"}},
-                answerSdp(offer, span));
+                answerSdp(offer, stream));
         pb.okBytes = serverTx[serverTxKey(req, ids)].bytes;
         pb.okDest = serverTx[serverTxKey(req, ids)].dest;
         pb.okIntervalMs = cfg.t1Ms;
@@ -956,6 +1000,7 @@ struct Platform::Impl {
         log.event("playback %s confirmed: playing %s from %" PRId64, pb.key.callId.c_str(),
                   pb.camera.c_str(), pb.span.start);
         scheduleEnd(pb);
+        startVideo(pb);
     }
 
     void handleInfo(Playback& pb, const SipMessage& req, const RequestIds& ids,
@@ -976,10 +1021,32 @@ struct Platform::Impl {
                   cmd->hasRange ? (cmd->rangeNow ? " Range now" : " Range seek") : "",
                   pb.clock.playing() ? "playing" : "paused", pb.clock.scale(), pb.clock.offset(now),
                   pb.span.end - pb.span.start);
+        // The video is steered before the answer goes, so no frame of the old state follows it.
+        if (media && pb.stream.id)
+            media->steerStream(pb.stream.id, streamClock(pb));
         respond(req, ids, from, 200, "OK");
         if (pb.state == PlayState::EndNotified && !pb.clock.atEnd(now))
             pb.state = PlayState::Playing;
         scheduleEnd(pb);
+    }
+
+    StreamClock streamClock(const Playback& pb) const {
+        return {pb.clock.offset(clock.steadyMs()), pb.clock.playing(), pb.clock.rate(), pb.seeks};
+    }
+
+    void startVideo(Playback& pb) {
+        if (!media)
+            return;
+        pb.stream.id = nextStreamId++;
+        log.event("playback %s: video to %s, payload type %d, SSRC %010u", pb.key.callId.c_str(),
+                  pb.stream.dest.text().c_str(), pb.stream.payloadType, pb.stream.ssrc);
+        media->startStream(pb.stream, streamClock(pb));
+    }
+
+    void stopVideo(Playback& pb) {
+        if (media && pb.stream.id)
+            media->stopStream(pb.stream.id);
+        pb.stream.id = 0;
     }
 
     bool applyRtsp(Playback& pb, const RtspCommand& cmd) {
@@ -996,8 +1063,10 @@ struct Platform::Impl {
             return false;
         if (cmd.hasScale && !pb.clock.setScale(now, cmd.scale))
             return false;
-        if (cmd.hasRange && !cmd.rangeNow)
+        if (cmd.hasRange && !cmd.rangeNow) {
             pb.clock.seek(now, cmd.rangeStart);
+            ++pb.seeks;
+        }
         if (pb.state != PlayState::AwaitAck)
             pb.clock.play(now);
         return true;
@@ -1085,6 +1154,7 @@ struct Platform::Impl {
         Playback& pb = it->second;
         for (uint64_t* t : {&pb.okTimer, &pb.ackTimeout, &pb.endTimer, &pb.byeWait})
             cancelTimer(*t);
+        stopVideo(pb);
         playbacks.erase(it);
     }
 
@@ -1140,6 +1210,8 @@ struct Platform::Impl {
         clientTx.clear();
         serverTx.clear();
         registrations.clear();
+        for (auto& [key, pb] : playbacks)
+            stopVideo(pb);
         playbacks.clear();
         subscriptions.clear();
         jobs.clear();
@@ -1162,9 +1234,9 @@ struct Platform::Impl {
 };
 
 Platform::Platform(PlatformConfig config, std::vector<Camera> cameras, PlatformClock& clock,
-                   SendFn send, EventLog& log)
+                   SendFn send, EventLog& log, MediaControl* media)
     : impl_(std::make_unique<Impl>(std::move(config), std::move(cameras), clock, std::move(send),
-                                   log)) {}
+                                   log, media)) {}
 
 Platform::~Platform() = default;
 

@@ -5,6 +5,7 @@
 #include "Catalogue.h"
 #include "Digest.h"
 #include "EventLog.h"
+#include "MediaControl.h"
 #include "PlaybackClock.h"
 #include "RecordingModel.h"
 #include "SipMessage.h"
@@ -23,6 +24,7 @@ namespace gbplat {
 struct PlatformConfig {
     std::string address = "127.0.0.1";
     int port = 5061;
+    int mediaPort = 0;  // m=video of our answers, where the video leaves from; 0: port + 2
     std::string deviceId = "01552403048401000001";
     std::string realm = "3402000000";
     std::string user;  // empty: any user name
@@ -37,6 +39,7 @@ struct PlatformConfig {
     int t1Ms = 500;                // RFC 3261 T1; T2 is 8 × T1 and a transaction lasts 64 × T1
     int unregisteredStatus = 401;  // answer to a request from a device that is not registered
     int registerExpiresMax = 86400;
+    size_t maxStreams = 16;  // playbacks open at once while video is sent; more get 486
     RecordingPolicy recording;
 };
 
@@ -64,8 +67,9 @@ class Platform {
 public:
     using SendFn = std::function<void(const Endpoint&, const std::string&)>;
 
+    // Without `media` the playbacks run their clocks and send no video.
     Platform(PlatformConfig config, std::vector<Camera> cameras, PlatformClock& clock, SendFn send,
-             EventLog& log);
+             EventLog& log, MediaControl* media = nullptr);
     ~Platform();
 
     void onDatagram(const std::string& data, const Endpoint& from);

@@ -48,13 +48,13 @@ void PlaybackClock::seek(int64_t nowMs, double offsetSeconds) {
     anchorPos_ = std::clamp(double(start_) + offsetSeconds, double(start_), double(end_));
 }
 
-int64_t PlaybackClock::msUntilEnd(int64_t nowMs) const {
+int64_t PlaybackClock::msUntil(int64_t nowMs, double pos) const {
     if (!playing_)
         return -1;
-    double remaining = double(end_) - position(nowMs);
+    double remaining = pos - position(nowMs);
     if (remaining <= 0)
         return 0;
-    return int64_t(std::ceil(remaining * 1000.0 / (scale_ * speedup_)));
+    return int64_t(std::ceil(remaining * 1000.0 / rate()));
 }
 
 }  // namespace gbplat

@@ -23,9 +23,13 @@ public:
     double offset(int64_t nowMs) const { return position(nowMs) - double(start_); }
     bool playing() const { return playing_; }
     double scale() const { return scale_; }
+    // Recorded seconds per real second: the scale times the speedup.
+    double rate() const { return scale_ * speedup_; }
     bool atEnd(int64_t nowMs) const { return position(nowMs) >= double(end_); }
     // Real milliseconds until the end of the span is reached; -1 while paused.
-    int64_t msUntilEnd(int64_t nowMs) const;
+    int64_t msUntilEnd(int64_t nowMs) const { return msUntil(nowMs, double(end_)); }
+    // Real milliseconds until the position reaches `pos` (0 when it has); -1 while paused.
+    int64_t msUntil(int64_t nowMs, double pos) const;
     int64_t spanStart() const { return start_; }
     int64_t spanEnd() const { return end_; }
 

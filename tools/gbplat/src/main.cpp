@@ -1,5 +1,7 @@
 // gbplat: a demo GB/T 28181 video platform on UDP for the replay console, its demos and tests.
 #include "Platform.h"
+#include "StreamManager.h"
+#include "VideoSource.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -44,6 +46,7 @@ public:
 
 struct Options {
     PlatformConfig platform;
+    MediaConfig media;
     std::string cameraFile = GBPLAT_DEFAULT_CAMERAS;
     std::string logFile;
     bool logStderr = true;
@@ -75,6 +78,10 @@ const char* kUsage =
     "  --quiet                 no trace on stderr\n"
     "  --fault-restart-after S restart (forget registrations, new nonce) S seconds after start\n"
     "  --fault-bye-after S     send BYE S seconds after each playback is confirmed\n"
+    "  --video-size WxH        synthetic recording's picture size, up to 1920x1080 (960x540)\n"
+    "  --media FILE            stream this file's H.264 video, looped, instead\n"
+    "  --font FILE             font of the picture's text (WenQuanYi Micro Hei)\n"
+    "  --max-streams N         playbacks streaming at once; more get 486 (16)\n"
     "signals: SIGUSR1 restart, SIGUSR2 BYE for every open playback, SIGINT/SIGTERM stop\n";
 
 bool parseGap(const std::string& text, RecordingPolicy& p) {
@@ -89,6 +96,16 @@ bool parseGap(const std::string& text, RecordingPolicy& p) {
     p.gapStartMinute = h1 * 60 + m1;
     p.gapEndMinute = h2 * 60 + m2;
     return p.gapStartMinute >= 0 && p.gapEndMinute > p.gapStartMinute && p.gapEndMinute <= 1440;
+}
+
+bool parseVideoSize(const std::string& text, MediaConfig& m) {
+    int w = 0, h = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &end) != 2)
+        return false;
+    m.width = w;
+    m.height = h;
+    return w % 2 == 0 && h % 2 == 0 && w >= 64 && h >= 36 && w <= 1920 && h <= 1080;
 }
 
 bool parseOptions(int argc, char** argv, Options& o) {
@@ -109,6 +126,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
         };
     };
     int pageSize = int(c.pageSize);
+    int maxStreams = int(c.maxStreams);
     const std::map<std::string, Setter> table = {
         {"--address", text(c.address)},
         {"--port", number(c.port, 1, 65535)},
@@ -144,6 +162,10 @@ bool parseOptions(int argc, char** argv, Options& o) {
         {"--log", text(o.logFile)},
         {"--fault-restart-after", number(o.faultRestartAfter, 0, 86400 * 365)},
         {"--fault-bye-after", number(o.faultByeAfter, 0, 86400)},
+        {"--video-size", [&o](const std::string& v) { return parseVideoSize(v, o.media); }},
+        {"--media", text(o.media.mediaFile)},
+        {"--font", text(o.media.fontFile)},
+        {"--max-streams", number(maxStreams, 1, 1000)},
     };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -160,6 +182,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
         }
     }
     c.pageSize = size_t(pageSize);
+    c.maxStreams = size_t(maxStreams);
     return c.unregisteredStatus == 401 || c.unregisteredStatus == 403;
 }
 
@@ -181,13 +204,35 @@ int openSocket(const std::string& address, int port) {
     return fd;
 }
 
-void sendDatagram(int fd, const Endpoint& to, const std::string& bytes) {
+void sendDatagram(int fd, const Endpoint& to, const void* data, size_t size) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(uint16_t(to.port));
     if (inet_pton(AF_INET, to.host.c_str(), &sa.sin_addr) != 1)
         return;
-    sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+}
+
+// Closes the descriptor when it goes out of scope.
+struct SocketHolder {
+    int fd = -1;
+    ~SocketHolder() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// The video leaves from port + 2, or from any free port when that one is taken; our answers
+// name the port it really is.
+int openMediaSocket(PlatformConfig& c) {
+    int fd = c.port < 65534 ? openSocket(c.address, c.port + 2) : -1;
+    if (fd < 0)
+        fd = openSocket(c.address, 0);
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (fd >= 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        c.mediaPort = ntohs(sa.sin_port);
+    return fd;
 }
 
 int64_t localUtcOffset() {
@@ -266,14 +311,38 @@ int main(int argc, char** argv) {
                      opt.platform.port, std::strerror(errno));
         return 1;
     }
+    std::string why;
+    if (!opt.media.mediaFile.empty() && !openFileSource(opt.media.mediaFile, &why)) {
+        std::fprintf(stderr, "gbplat: --media: %s\n", why.c_str());
+        return 1;
+    }
+    SocketHolder mediaSocket{openMediaSocket(opt.platform)};
+    if (mediaSocket.fd < 0) {
+        std::fprintf(stderr, "gbplat: no socket for the video: %s\n", std::strerror(errno));
+        return 1;
+    }
+    opt.media.utcOffsetSeconds = opt.platform.recording.utcOffsetSeconds;
+    StreamManager media(
+        opt.media,
+        [mfd = mediaSocket.fd](const Endpoint& to, const uint8_t* p, size_t n) {
+            sendDatagram(mfd, to, p, n);
+        },
+        log);
+
     installSignals();
     SystemClock clock;
     Platform platform(
         opt.platform, cameras, clock,
-        [fd](const Endpoint& to, const std::string& b) { sendDatagram(fd, to, b); }, log);
+        [fd](const Endpoint& to, const std::string& b) {
+            sendDatagram(fd, to, b.data(), b.size());
+        },
+        log, &media);
     log.event("%zu cameras from %s; realm %s, device %s, challenge %s", cameras.size(),
               opt.cameraFile.c_str(), opt.platform.realm.c_str(), opt.platform.deviceId.c_str(),
               opt.platform.challengeStyle == ChallengeStyle::Compact ? "compact" : "spaced");
+    log.event("video from %s:%d: %dx%d synthetic recordings%s%s", opt.platform.address.c_str(),
+              opt.platform.mediaPort, opt.media.width, opt.media.height,
+              opt.media.mediaFile.empty() ? "" : ", replaced by ", opt.media.mediaFile.c_str());
     std::printf("gbplat listening on %s:%d\n", opt.platform.address.c_str(), opt.platform.port);
     std::fflush(stdout);
 
@@ -324,6 +393,7 @@ int main(int argc, char** argv) {
             drainSocket(fd, platform, log);
     }
     log.event("stopping");
+    media.stopAll();  // the stream threads log as they end: before the log file closes
     close(fd);
     if (logFile)
         std::fclose(logFile);
