@@ -12,6 +12,7 @@ packages=(
   qtbase5-dev libqt5sql5-sqlite xvfb xauth fonts-wqy-microhei
   libsqlite3-dev sqlite3 postgresql libpq-dev libinih-dev
   sip-tester tshark libosip2-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
   iproute2 procps
 )
 
