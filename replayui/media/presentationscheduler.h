@@ -15,7 +15,7 @@ class PresentationScheduler {
 public:
     struct Limits {
         int64_t maxAheadUs = 300000;  // the buffer: no frame waits longer than this
-        size_t maxFrames = 10;        // and no more frames than this wait
+        size_t maxFrames = 8;         // and no more frames than this wait
         int64_t defaultPeriodUs = 40000;
     };
     struct Stats {

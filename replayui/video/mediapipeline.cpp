@@ -55,7 +55,7 @@ void MediaPipeline::stop() {
         return;
     ++m_generation;
     m_active = false;
-    m_worker->stop();
+    m_worker->stop(m_generation);
     m_scheduler.clear();
     m_presentTimer.stop();
     m_noVideoTimer.stop();

@@ -41,7 +41,7 @@ public:
 
     // `log` may be null; it must outlive the pipeline.
     explicit MediaPipeline(Logger* log = nullptr, QObject* parent = nullptr,
-                           int decoderThreads = 2);
+                           int decoderThreads = 1);
     ~MediaPipeline() override;
 
     // A playback dialog was answered: everything of an earlier one is dropped, the recording

@@ -1,5 +1,9 @@
 #include "mediaworker.h"
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include <chrono>
 
 #include "Logger.h"
@@ -8,7 +12,7 @@ namespace video {
 
 namespace {
 
-// While packets wait behind a gap the worker wakes this often to give the gap up in time.
+// While packets wait behind a gap the reading thread wakes this often to give the gap up in time.
 constexpr auto kHoldingWake = std::chrono::milliseconds(20);
 
 unsigned long long ull(uint64_t v) {
@@ -20,20 +24,28 @@ unsigned long long ull(uint64_t v) {
 MediaWorker::MediaWorker(Logger* log, int decoderThreads, std::function<void()> picturesReady)
     : m_log(log),
       m_picturesReady(std::move(picturesReady)),
-      m_decoder(VideoDecoder::Options{decoderThreads, 0}),
-      m_pictureSink([this](QImage&& picture, int64_t tag) { onPicture(std::move(picture), tag); }),
-      m_thread([this] { run(); }) {}
+      m_decoder(decoderThreads),
+      m_decodedSink([this](const AVFrame* picture) { onDecoded(picture); }),
+      m_readThread([this] { runReader(); }),
+      m_scaleThread([this] { runScaler(); }) {}
 
 MediaWorker::~MediaWorker() {
+    // The flag is set under each lock so that no thread can miss it between test and wait.
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_inboxMutex);
         m_quit = true;
     }
-    m_wake.notify_one();
-    m_thread.join();
+    m_inboxWake.notify_all();
+    { std::lock_guard<std::mutex> lock(m_decodedMutex); }
+    m_decodedWake.notify_all();
+    m_decodedRoom.notify_all();
+    m_readThread.join();
+    m_scaleThread.join();
+    dropDecoded();
 }
 
 void MediaWorker::start(uint32_t generation, int64_t spanStartSeconds) {
+    m_liveGeneration = generation;
     Command command;
     command.kind = Kind::Start;
     command.generation = generation;
@@ -41,17 +53,23 @@ void MediaWorker::start(uint32_t generation, int64_t spanStartSeconds) {
     post(std::move(command));
 }
 
-void MediaWorker::stop() {
+void MediaWorker::stop(uint32_t generation) {
+    m_liveGeneration = generation;
     {
-        // Nothing queued for the ended playback is worth reading any more.
-        std::lock_guard<std::mutex> lock(m_mutex);
+        // Nothing under way for the ended playback is worth finishing.
+        std::lock_guard<std::mutex> lock(m_inboxMutex);
         m_inbox.clear();
         m_queuedDatagrams = 0;
         m_queuedBytes = 0;
+    }
+    dropDecoded();
+    {
+        std::lock_guard<std::mutex> lock(m_outboxMutex);
         m_outbox.clear();
     }
     Command command;
     command.kind = Kind::Stop;
+    command.generation = generation;
     post(std::move(command));
 }
 
@@ -59,6 +77,7 @@ bool MediaWorker::pushDatagram(const QByteArray& datagram) {
     Command command;
     command.kind = Kind::Datagram;
     command.bytes = datagram;
+    command.generation = m_liveGeneration;
     return post(std::move(command));
 }
 
@@ -70,14 +89,12 @@ void MediaWorker::seekSent(int64_t offsetSeconds) {
 }
 
 void MediaWorker::setTargetSize(QSize size) {
-    Command command;
-    command.kind = Kind::TargetSize;
-    command.size = size;
-    post(std::move(command));
+    std::lock_guard<std::mutex> lock(m_decodedMutex);
+    m_box = size;
 }
 
 std::vector<WorkerPicture> MediaWorker::takePictures() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_outboxMutex);
     std::vector<WorkerPicture> out(std::make_move_iterator(m_outbox.begin()),
                                    std::make_move_iterator(m_outbox.end()));
     m_outbox.clear();
@@ -86,7 +103,7 @@ std::vector<WorkerPicture> MediaWorker::takePictures() {
 
 bool MediaWorker::post(Command&& command) {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_inboxMutex);
         if (command.kind == Kind::Datagram) {
             const size_t bytes = size_t(command.bytes.size());
             if (m_queuedDatagrams >= kMaxQueuedDatagrams ||
@@ -100,28 +117,29 @@ bool MediaWorker::post(Command&& command) {
         }
         m_inbox.push_back(std::move(command));
     }
-    m_wake.notify_one();
+    m_inboxWake.notify_one();
     return true;
 }
 
-void MediaWorker::run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        if (m_inbox.empty() && !m_quit) {
+void MediaWorker::runReader() {
+    std::unique_lock<std::mutex> lock(m_inboxMutex);
+    while (!m_quit) {
+        if (m_inbox.empty()) {
             if (m_reader.holding())
-                m_wake.wait_for(lock, kHoldingWake);
+                m_inboxWake.wait_for(lock, kHoldingWake);
             else
-                m_wake.wait(lock);
+                m_inboxWake.wait(lock);
         }
-        if (m_quit)
-            break;
         std::deque<Command> batch;
         batch.swap(m_inbox);
         m_queuedDatagrams = 0;
         m_queuedBytes = 0;
         lock.unlock();
-        for (Command& command : batch)
+        for (Command& command : batch) {
+            if (m_quit)
+                break;
             handle(command);
+        }
         if (m_playing)
             m_reader.expire(nowMs(), *this);
         lock.lock();
@@ -133,7 +151,8 @@ void MediaWorker::run() {
 void MediaWorker::handle(Command& command) {
     switch (command.kind) {
         case Kind::Datagram: {
-            if (!m_playing)
+            if (!m_playing || command.generation != m_generation ||
+                command.generation != m_liveGeneration)
                 return;
             const auto* data = reinterpret_cast<const uint8_t*>(command.bytes.constData());
             const media::RtpError error =
@@ -153,9 +172,6 @@ void MediaWorker::handle(Command& command) {
             return;
         case Kind::Seek:
             m_clock.seekSent(command.value);
-            return;
-        case Kind::TargetSize:
-            m_decoder.setTargetSize(command.size);
             return;
     }
 }
@@ -211,28 +227,77 @@ void MediaWorker::onAccessUnit(const media::AccessUnit& unit) {
                           unit.size);
     }
     const int64_t tag = m_nextTag++;
-    m_inFlight[size_t(tag) % kInFlight].stamp = m_clock.stamp(unit.pts, unit.keyframe);
-    if (!m_decoder.decode(unit, tag, m_pictureSink)) {
+    m_inFlight[size_t(tag) % kInFlight] = m_clock.stamp(unit.pts, unit.keyframe);
+    if (!m_decoder.decode(unit, tag, m_decodedSink)) {
         ++m_counters.decodeErrors;
         if (firstTime(DecodeError) && m_log)
             m_log->printTime2("[media] decoder: %s", m_decoder.lastError().c_str());
     }
 }
 
-void MediaWorker::onPicture(QImage&& picture, int64_t tag) {
+// Reading thread: a reference to the picture goes to the scaling thread, waiting while that
+// one is a few pictures behind.
+void MediaWorker::onDecoded(const AVFrame* picture) {
+    const int64_t tag = picture->pts;
     if (tag < 0 || tag >= m_nextTag || m_nextTag - tag > int64_t(kInFlight))
         return;  // not a tag of ours any more
-    ++m_counters.pictures;
+    Decoded decoded;
+    decoded.stamp = m_inFlight[size_t(tag) % kInFlight];
+    decoded.generation = m_generation;
+    decoded.picture = av_frame_clone(picture);
+    if (!decoded.picture)
+        return;
+    std::unique_lock<std::mutex> lock(m_decodedMutex);
+    m_decodedRoom.wait(lock, [&] {
+        return m_decoded.size() < kMaxDecoded || m_quit || decoded.generation != m_liveGeneration;
+    });
+    if (m_quit || decoded.generation != m_liveGeneration) {
+        av_frame_free(&decoded.picture);
+        return;
+    }
+    m_decoded.push_back(decoded);
+    lock.unlock();
+    m_decodedWake.notify_one();
+}
+
+void MediaWorker::runScaler() {
+    std::unique_lock<std::mutex> lock(m_decodedMutex);
+    for (;;) {
+        m_decodedWake.wait(lock, [&] { return m_quit || !m_decoded.empty(); });
+        if (m_quit)
+            return;
+        Decoded decoded = m_decoded.front();
+        m_decoded.pop_front();
+        const QSize box = m_box;
+        lock.unlock();
+        m_decodedRoom.notify_one();
+        scaleOne(decoded, box);
+        lock.lock();
+    }
+}
+
+void MediaWorker::scaleOne(Decoded& decoded, QSize box) {
     WorkerPicture out;
-    out.picture = std::move(picture);
-    const media::RecordingClock::Stamp& stamp = m_inFlight[size_t(tag) % kInFlight].stamp;
-    out.recordingMs = stamp.recordingMs;
-    out.mediaUs = stamp.mediaUs;
-    out.epoch = stamp.epoch;
-    out.generation = m_generation;
+    bool scaled = false;
+    if (decoded.generation == m_liveGeneration) {
+        m_scaler.setTargetSize(box);
+        scaled = m_scaler.scale(decoded.picture, out.picture);
+        if (!scaled && !m_scaleFailed && m_log) {
+            m_log->printTime2("[media] scaler: %s", m_scaler.lastError().c_str());
+            m_scaleFailed = true;
+        }
+    }
+    av_frame_free(&decoded.picture);
+    if (!scaled)
+        return;
+    ++m_counters.pictures;
+    out.recordingMs = decoded.stamp.recordingMs;
+    out.mediaUs = decoded.stamp.mediaUs;
+    out.epoch = decoded.stamp.epoch;
+    out.generation = decoded.generation;
     bool wasEmpty = false;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_outboxMutex);
         if (m_outbox.size() >= kMaxPictures)
             m_outbox.pop_front();  // the owner is behind: the newest pictures matter
         wasEmpty = m_outbox.empty();
@@ -240,6 +305,16 @@ void MediaWorker::onPicture(QImage&& picture, int64_t tag) {
     }
     if (wasEmpty && m_picturesReady)
         m_picturesReady();
+}
+
+void MediaWorker::dropDecoded() {
+    {
+        std::lock_guard<std::mutex> lock(m_decodedMutex);
+        for (Decoded& decoded : m_decoded)
+            av_frame_free(&decoded.picture);
+        m_decoded.clear();
+    }
+    m_decodedRoom.notify_all();
 }
 
 bool MediaWorker::firstTime(Note note) {

@@ -1,7 +1,9 @@
 #pragma once
-// The worker thread of a media pipeline: RTP reader, program-stream demuxer, recording clock,
-// decoder and scaler, fed through a bounded queue of commands and datagrams in arrival order.
-// Finished pictures wait in a bounded outbox for the owning thread.
+// The two threads behind a media pipeline. The reading thread takes commands and datagrams in
+// arrival order from a bounded queue through the RTP reader, the program-stream demuxer, the
+// recording clock and the decoder; the scaling thread turns the decoded pictures into QImages of
+// the label's size, so decoding the next frame and scaling the last one overlap. Finished
+// pictures wait in a bounded outbox for the owning thread.
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -16,12 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "picturescaler.h"
 #include "psdemuxer.h"
 #include "recordingclock.h"
 #include "rtpreader.h"
 #include "videodecoder.h"
 
 class Logger;
+struct AVFrame;
 
 namespace video {
 
@@ -46,17 +50,19 @@ class MediaWorker : private media::RtpSink, private media::FrameSink {
 public:
     static constexpr size_t kMaxQueuedDatagrams = 2048;
     static constexpr size_t kMaxQueuedBytes = size_t(8) << 20;
+    static constexpr size_t kMaxDecoded = 3;  // pictures waiting for the scaling thread
     static constexpr size_t kMaxPictures = 4;
 
-    // `picturesReady` is called on the worker thread when the outbox was empty and is not.
+    // `picturesReady` is called on the scaling thread when the outbox was empty and is not.
     MediaWorker(Logger* log, int decoderThreads, std::function<void()> picturesReady);
     ~MediaWorker();
     MediaWorker(const MediaWorker&) = delete;
     MediaWorker& operator=(const MediaWorker&) = delete;
 
-    // Every call below is cheap and may come from any one thread.
+    // Every call below is cheap and comes from one thread (the owner's). `generation` names the
+    // playback; whatever is under way for another one is dropped.
     void start(uint32_t generation, int64_t spanStartSeconds);
-    void stop();
+    void stop(uint32_t generation);
     bool pushDatagram(const QByteArray& datagram);
     void seekSent(int64_t offsetSeconds);
     void setTargetSize(QSize size);
@@ -64,46 +70,62 @@ public:
     const WorkerCounters& counters() const { return m_counters; }
 
 private:
-    enum class Kind { Datagram, Start, Stop, Seek, TargetSize };
+    enum class Kind { Datagram, Start, Stop, Seek };
     struct Command {
         Kind kind = Kind::Datagram;
         QByteArray bytes;
         int64_t value = 0;
         uint32_t generation = 0;
-        QSize size;
     };
-    // A frame on its way through the decoder, found again by its tag.
-    struct InFlight {
+    struct Decoded {
+        AVFrame* picture = nullptr;
         media::RecordingClock::Stamp stamp;
+        uint32_t generation = 0;
     };
+    // Stamps of the frames in the decoder, found again by their tag.
     static constexpr size_t kInFlight = 64;
     enum Note : unsigned { BadDatagram = 1, Loss = 2, DecodeError = 4, FirstFrame = 8 };
 
     bool post(Command&& command);
-    void run();
+    void runReader();
     void handle(Command& command);
     void beginPlayback(uint32_t generation, int64_t spanStartSeconds);
     void endPlayback();
     void onRtpPayload(const media::RtpPacket& packet) override;
     void onRtpLoss(uint32_t count) override;
     void onAccessUnit(const media::AccessUnit& unit) override;
-    void onPicture(QImage&& picture, int64_t tag);
+    void onDecoded(const AVFrame* picture);
+    void runScaler();
+    void scaleOne(Decoded& decoded, QSize box);
+    void dropDecoded();
     bool firstTime(Note note);
     static int64_t nowMs();
 
     Logger* m_log;
     std::function<void()> m_picturesReady;
     WorkerCounters m_counters;
+    std::atomic<uint32_t> m_liveGeneration{0};
+    std::atomic<bool> m_quit{false};
 
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
+    // Commands and datagrams for the reading thread.
+    std::mutex m_inboxMutex;
+    std::condition_variable m_inboxWake;
     std::deque<Command> m_inbox;
     size_t m_queuedDatagrams = 0;
     size_t m_queuedBytes = 0;
-    std::deque<WorkerPicture> m_outbox;
-    bool m_quit = false;
 
-    // Worker thread only.
+    // Decoded pictures for the scaling thread, and the box they go into.
+    std::mutex m_decodedMutex;
+    std::condition_variable m_decodedWake;
+    std::condition_variable m_decodedRoom;
+    std::deque<Decoded> m_decoded;
+    QSize m_box;
+
+    // Finished pictures for the owner.
+    std::mutex m_outboxMutex;
+    std::deque<WorkerPicture> m_outbox;
+
+    // Reading thread only.
     bool m_playing = false;
     uint32_t m_generation = 0;
     unsigned m_noted = 0;
@@ -113,11 +135,17 @@ private:
     media::PsDemuxer m_demuxer;
     media::RecordingClock m_clock;
     VideoDecoder m_decoder;
-    VideoDecoder::PictureSink m_pictureSink;
+    VideoDecoder::PictureSink m_decodedSink;
     int64_t m_nextTag = 0;
-    std::array<InFlight, kInFlight> m_inFlight{};
+    std::array<media::RecordingClock::Stamp, kInFlight> m_inFlight{};
 
-    std::thread m_thread;  // last: starts once everything above exists
+    // Scaling thread only.
+    PictureScaler m_scaler;
+    bool m_scaleFailed = false;
+
+    // Last: they start once everything above exists.
+    std::thread m_readThread;
+    std::thread m_scaleThread;
 };
 
 }  // namespace video

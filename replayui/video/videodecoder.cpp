@@ -4,10 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
-
-#include <cmath>
 
 namespace video {
 
@@ -25,40 +22,15 @@ AVCodecID codecId(media::Codec codec) {
     return AV_CODEC_ID_NONE;
 }
 
-// Byte order B, G, R, A in memory is QImage's RGB32 on a little-endian machine.
-constexpr AVPixelFormat kPictureFormat = AV_PIX_FMT_BGRA;
-
 }  // namespace
 
-VideoDecoder::VideoDecoder() : VideoDecoder(Options()) {}
-
-VideoDecoder::VideoDecoder(Options options)
-    : m_options(options), m_packet(av_packet_alloc()), m_frame(av_frame_alloc()) {
-    if (m_options.scaleFlags == 0)
-        m_options.scaleFlags = SWS_BILINEAR;
-}
+VideoDecoder::VideoDecoder(int threads)
+    : m_threads(threads), m_packet(av_packet_alloc()), m_frame(av_frame_alloc()) {}
 
 VideoDecoder::~VideoDecoder() {
     close();
-    sws_freeContext(m_scaler);
     av_frame_free(&m_frame);
     av_packet_free(&m_packet);
-}
-
-QSize VideoDecoder::fitted(QSize source, double sampleAspect, QSize box) {
-    if (source.isEmpty())
-        return QSize();
-    if (!(sampleAspect > 0) || !std::isfinite(sampleAspect))
-        sampleAspect = 1.0;
-    if (box.isEmpty())
-        return source;
-    const double aspect = source.width() * sampleAspect / source.height();
-    if (box.width() >= box.height() * aspect) {
-        const int width = std::max(1, int(std::lround(box.height() * aspect)));
-        return QSize(std::min(width, box.width()), box.height());
-    }
-    const int height = std::max(1, int(std::lround(box.width() / aspect)));
-    return QSize(box.width(), std::min(height, box.height()));
 }
 
 bool VideoDecoder::open(media::Codec codec) {
@@ -72,7 +44,7 @@ bool VideoDecoder::open(media::Codec codec) {
         m_lastError = "out of memory for the decoder";
         return false;
     }
-    m_context->thread_count = m_options.threads;
+    m_context->thread_count = m_threads;
     m_context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int error = avcodec_open2(m_context, decoder, nullptr);
     if (error < 0) {
@@ -137,37 +109,9 @@ void VideoDecoder::receive(const PictureSink& sink) {
                 fail("receiving a picture", error);
             return;
         }
-        QImage picture;
-        const int64_t tag = m_frame->pts;
-        if (scale(m_frame, picture))
-            sink(std::move(picture), tag);
+        sink(m_frame);
         av_frame_unref(m_frame);
     }
-}
-
-bool VideoDecoder::scale(const AVFrame* frame, QImage& out) {
-    const QSize source(frame->width, frame->height);
-    const AVRational sar = frame->sample_aspect_ratio;
-    const double sampleAspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
-    const QSize size = fitted(source, sampleAspect, m_box);
-    if (size.isEmpty())
-        return false;
-    m_scaler = sws_getCachedContext(
-        m_scaler, frame->width, frame->height, AVPixelFormat(frame->format), size.width(),
-        size.height(), kPictureFormat, m_options.scaleFlags, nullptr, nullptr, nullptr);
-    if (!m_scaler) {
-        m_lastError = "no scaler for this picture format";
-        return false;
-    }
-    out = QImage(size, QImage::Format_RGB32);
-    if (out.isNull()) {
-        m_lastError = "out of memory for a picture";
-        return false;
-    }
-    uint8_t* planes[4] = {out.bits(), nullptr, nullptr, nullptr};
-    const int strides[4] = {int(out.bytesPerLine()), 0, 0, 0};
-    sws_scale(m_scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    return true;
 }
 
 void VideoDecoder::fail(const char* what, int error) {

@@ -5,6 +5,7 @@
 
 #include "EncodedStream.h"
 #include "FfmpegReference.h"
+#include "picturescaler.h"
 #include "videodecoder.h"
 
 using namespace mediatest;
@@ -23,11 +24,15 @@ struct DecodeChain : media::RtpSink, media::FrameSink {
     media::RtpReader reader;
     media::PsDemuxer demuxer;
     video::VideoDecoder decoder;
+    video::PictureScaler scaler;
     Decoded out;
     std::vector<int64_t> framePts;
-    video::VideoDecoder::PictureSink sink = [this](QImage&& p, int64_t tag) {
-        out.pictures.push_back(std::move(p));
-        out.tags.push_back(tag);
+    video::VideoDecoder::PictureSink sink = [this](const AVFrame* picture) {
+        QImage image;
+        if (!scaler.scale(picture, image))
+            ++out.errors;
+        out.pictures.push_back(image);
+        out.tags.push_back(picture->pts);
     };
 
     void onRtpPayload(const media::RtpPacket& p) override {
@@ -72,7 +77,7 @@ TEST(Decode, RealStreamsDecodeWholeAndInColour) {
         const auto datagrams = gbDatagrams(frames, row.streamType, &ps);
 
         DecodeChain chain;
-        chain.decoder.setTargetSize(QSize(200, 200));
+        chain.scaler.setTargetSize(QSize(200, 200));
         chain.run(datagrams);
         EXPECT_EQ(chain.out.errors, 0u);
         ASSERT_EQ(chain.out.pictures.size(), frames.size());
@@ -131,7 +136,7 @@ TEST(Decode, PicturesFitTheBoxKeepingTheirAspect) {
         {{352, 288}, 0.0, {}, {352, 288}},  // no box, unknown sample aspect
     };
     for (const FitRow& row : rows) {
-        EXPECT_EQ(video::VideoDecoder::fitted(row.source, row.sampleAspect, row.box), row.fitted)
+        EXPECT_EQ(video::PictureScaler::fitted(row.source, row.sampleAspect, row.box), row.fitted)
             << row.source.width() << "x" << row.source.height();
     }
 }

@@ -23,12 +23,23 @@ struct EncodedFrame {
     bool keyframe;
 };
 
-inline void paintPicture(AVFrame* f, int index) {
+// With `textured`, a detailed scene pans across the picture and every pixel carries sensor
+// noise, so the encoder spends a camera's bit rate on it.
+inline void paintPicture(AVFrame* f, int index, bool textured) {
     const int w = f->width;
     const int h = f->height;
+    uint32_t noise = 0x12345u + uint32_t(index) * 7919u;
     for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x)
-            f->data[0][y * f->linesize[0] + x] = x < w / 2 ? 81 : 41;
+        for (int x = 0; x < w; ++x) {
+            int luma = x < w / 2 ? 81 : 41;
+            if (textured) {
+                const uint32_t u = uint32_t(x + 3 * index) / 6, v = uint32_t(y) / 6;
+                luma += int((u * 2654435761u ^ v * 40503u) >> 27);  // 0..31, 6x6 blocks
+                noise = noise * 1664525u + 1013904223u;
+                luma += int(noise >> 29);  // 0..7
+            }
+            f->data[0][y * f->linesize[0] + x] = uint8_t(luma);
+        }
     }
     for (int y = 0; y < h / 2; ++y) {
         for (int x = 0; x < w / 2; ++x) {
@@ -47,7 +58,8 @@ inline void paintPicture(AVFrame* f, int index) {
 
 // `count` frames of `width` x `height` at 25 fps, a keyframe every `gop` frames.
 inline std::vector<EncodedFrame> encodeFrames(media::Codec codec, int width, int height, int count,
-                                              int gop = 25) {
+                                              int gop = 25, bool textured = false,
+                                              const char* preset = "ultrafast") {
     av_log_set_level(AV_LOG_ERROR);
     const char* name = codec == media::Codec::H265 ? "libx265" : "libx264";
     const AVCodec* encoder = avcodec_find_encoder_by_name(name);
@@ -61,8 +73,10 @@ inline std::vector<EncodedFrame> encodeFrames(media::Codec codec, int width, int
     c->pix_fmt = AV_PIX_FMT_YUV420P;
     c->gop_size = gop;
     c->max_b_frames = 0;
-    c->bit_rate = int64_t(width) * height * 4;  // about 2 Mbit/s at 960x540
-    av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+    c->bit_rate = int64_t(width) * height * 3;  // 1.5 Mbit/s at 960x540, 6 at 1920x1080
+    c->rc_max_rate = c->bit_rate;
+    c->rc_buffer_size = int(c->bit_rate);
+    av_opt_set(c->priv_data, "preset", preset, 0);
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     if (codec == media::Codec::H265)
         av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
@@ -85,7 +99,7 @@ inline std::vector<EncodedFrame> encodeFrames(media::Codec codec, int width, int
     };
     for (int i = 0; i < count; ++i) {
         av_frame_make_writable(frame);
-        paintPicture(frame, i);
+        paintPicture(frame, i, textured);
         frame->pts = int64_t(i) * 3600;
         frame->pict_type = i % gop == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         avcodec_send_frame(c, frame);
