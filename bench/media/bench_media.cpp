@@ -11,6 +11,7 @@ extern "C" {
 
 #include <QApplication>
 #include <QDateTime>
+#include <QTest>
 
 #include "EncodedStream.h"
 #include "FfmpegReference.h"
@@ -176,6 +177,10 @@ void BM_GuiPaintPerFrame(benchmark::State& state) {
     MyScreenLabel label;
     label.resize(kLabel);
     label.show();
+    if (!QTest::qWaitForWindowExposed(&label)) {
+        state.SkipWithError("the label was never exposed");
+        return;
+    }
     QImage picture(video::PictureScaler::fitted(QSize(1920, 1080), 1.0, kLabel),
                    QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
@@ -184,6 +189,10 @@ void BM_GuiPaintPerFrame(benchmark::State& state) {
         label.showFrame(picture, ms += 40);
         label.repaint();
     }
+    // The painted label must show the picture (not the text), or nothing was measured.
+    if (label.grab().toImage().pixelColor(kLabel.width() / 2, kLabel.height() / 2) !=
+        QColor(Qt::darkCyan))
+        state.SkipWithError("the picture was not painted");
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 

@@ -45,6 +45,7 @@ void MediaPipeline::start(qint64 spanStartSeconds) {
     m_refusedNoted = false;
     m_scheduler.clear();
     m_scheduler.setPaused(false, nowUs());
+    m_scheduler.setScale(1.0, nowUs());  // a new dialog plays at normal speed
     m_presentTimer.stop();
     m_worker->start(m_generation, spanStartSeconds);
     m_noVideoTimer.start();
@@ -66,10 +67,8 @@ bool MediaPipeline::pushDatagram(const QByteArray& datagram) {
         return false;
     if (m_worker->pushDatagram(datagram))
         return true;
-    if (!m_refusedNoted && m_log) {
+    if (!m_refusedNoted.exchange(true) && m_log)
         m_log->printTime2("[media] the decoder is behind: datagrams are dropped");
-        m_refusedNoted = true;
-    }
     return false;
 }
 

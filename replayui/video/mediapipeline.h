@@ -3,15 +3,17 @@
 // the recording time each shows.
 //
 // Threads: every public function and every signal belongs to the thread that owns the pipeline
-// (the GUI thread). pushDatagram only queues the datagram; reading, demultiplexing, decoding and
-// scaling run on the pipeline's own worker thread, and the owning thread merely schedules the
-// finished pictures and emits them. Every queue between the two is bounded.
+// (the GUI thread), except pushDatagram, which any one thread may call. It only queues the
+// datagram; reading, demultiplexing and decoding
+// run on one thread of the pipeline's own, scaling on another, and the owning thread merely
+// schedules the finished pictures and emits them. Every queue between them is bounded.
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
 #include <QSize>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 
 #include "presentationscheduler.h"
@@ -39,13 +41,15 @@ public:
         quint64 late = 0;      // pictures dropped by the schedule
     };
 
-    // `log` may be null; it must outlive the pipeline.
+    // `log` may be null; it must outlive the pipeline. `decoderThreads`: libavcodec's frame
+    // threads (1: decoding stays on the reading thread, which adds no frame of delay).
     explicit MediaPipeline(Logger* log = nullptr, QObject* parent = nullptr,
                            int decoderThreads = 1);
     ~MediaPipeline() override;
 
-    // A playback dialog was answered: everything of an earlier one is dropped, the recording
-    // times count from `spanStartSeconds` (seconds since 1970) and the noVideo watch starts.
+    // A playback dialog was answered (call it once per dialog): everything of an earlier one is
+    // dropped, the recording times count from `spanStartSeconds` (seconds since 1970), the scale
+    // is 1 and not paused, and the noVideo watch starts.
     void start(qint64 spanStartSeconds);
     // The dialog ended: queued datagrams and pictures are dropped; the picture shown stays
     // where it is until its owner clears it.
@@ -54,6 +58,7 @@ public:
 
     // One datagram the session accepted as media. Cheap: the bytes are shared, not copied.
     // False when no playback is active or the worker is too far behind (the datagram is dropped).
+    // The one function that may be called from a thread other than the owner's.
     bool pushDatagram(const QByteArray& datagram);
     // A "Range: npt=N-" went out; call it in the same order as the datagrams around it.
     void seekSent(qint64 offsetSeconds);
@@ -93,8 +98,8 @@ private:
     QTimer m_presentTimer;
     QTimer m_noVideoTimer;
     quint32 m_generation = 0;
-    bool m_active = false;
-    bool m_refusedNoted = false;
+    std::atomic<bool> m_active{false};
+    std::atomic<bool> m_refusedNoted{false};
     quint64 m_framesShown = 0;
     qint64 m_shownMs = -1;
 };
