@@ -9,12 +9,22 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
 
 #include "EncodedStream.h"
 #include "FfmpegReference.h"
+#include "mediapipeline.h"
 #include "mediaworker.h"
 #include "myscreenlabel.h"
 #include "picturescaler.h"
@@ -196,6 +206,96 @@ void BM_GuiPaintPerFrame(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 
+// Resident set size of the process, in MB.
+double residentMb() {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        long size = 0;
+        if (std::fscanf(f, "%ld %ld", &size, &pages) != 2)
+            pages = 0;
+        std::fclose(f);
+    }
+    return double(pages) * double(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The pipeline playing the stream at 1x as the platform sends it (one frame every 40 ms):
+// the process's share of one core, the GUI thread's time per picture (without the label's
+// painting, measured above), the resident memory it adds at its peak, and the time from start()
+// to the first picture shown (the stream starts with a keyframe; the network's and the platform's
+// share of a real first picture are not in it).
+void BM_PipelineAtNormalSpeed(benchmark::State& state) {
+    const Stream& s = stream(int(state.range(0)));
+    std::vector<std::vector<QByteArray>> frames(1);  // the datagrams of each frame
+    for (const Bytes& d : s.datagrams) {
+        frames.back().emplace_back(reinterpret_cast<const char*>(d.data()), int(d.size()));
+        if (d[1] & 0x80)
+            frames.emplace_back();
+    }
+    if (frames.back().empty())
+        frames.pop_back();
+    const double idleMb = residentMb();
+    double share = 0, addedMb = 0, firstMs = 0, guiMs = 0;
+    quint64 shown = 0;
+    for (auto _ : state) {
+        video::MediaPipeline pipeline;
+        pipeline.setTargetSize(kLabel);
+        QEventLoop loop;
+        QTimer pacer;
+        pacer.setSingleShot(true);
+        pacer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&pacer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QElapsedTimer clock;
+        qint64 firstShown = -1;
+        QObject::connect(&pipeline, &video::MediaPipeline::frameShown, [&] {
+            if (firstShown < 0)
+                firstShown = clock.nsecsElapsed();
+        });
+        const double cpu0 = processCpuSeconds();
+        const double gui0 = threadCpuSeconds();
+        double peakMb = idleMb;
+        clock.start();
+        pipeline.start(0);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            for (const QByteArray& d : frames[i])
+                pipeline.pushDatagram(d);
+            peakMb = std::max(peakMb, residentMb());
+            const qint64 nextMs = qint64(i + 1) * 40 - clock.elapsed();
+            if (nextMs > 0) {
+                pacer.start(int(nextMs));
+                loop.exec();
+            }
+        }
+        QTest::qWait(200);
+        const double wall = double(clock.nsecsElapsed()) / 1e9;
+        share = (processCpuSeconds() - cpu0) / wall;
+        addedMb = peakMb - idleMb;
+        guiMs = (threadCpuSeconds() - gui0) * 1000 /
+                double(std::max<quint64>(1, pipeline.framesShown()));
+        firstMs = double(firstShown) / 1e6;
+        shown = pipeline.framesShown();
+        state.SetIterationTime(wall);
+    }
+    state.counters["core_share"] = share;
+    state.counters["rss_added_MB"] = addedMb;
+    state.counters["gui_ms_per_picture"] = guiMs;
+    state.counters["first_picture_ms"] = firstMs;
+    state.counters["shown"] = double(shown);
+    state.SetLabel(sizeLabel(int(state.range(0))));
+}
+
 const std::vector<std::vector<int64_t>> kSizesAndThreads = {{0, 1}, {1}};
 
 }  // namespace
@@ -222,6 +322,12 @@ BENCHMARK(BM_FFmpegDemuxDecodeScale)
     ->MinTime(3.0)
     ->UseRealTime();
 BENCHMARK(BM_GuiPaintPerFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PipelineAtNormalSpeed)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
