@@ -192,8 +192,7 @@ void TestLabels::frameReplacesTextUntilCleared() {
     qputenv("TZ", "UTC");
     MyScreenLabel label;
     label.resize(200, 100);
-    label.setCameraEntry(entryNamed("\xC1\xD0\xB3\xB5"
-                                    "1"));
+    label.setCameraEntry(entryNamed("\xC1\xD0\xB3\xB5\x31"));  // "列车1" in GBK
     label.setCamera(7, QStringLiteral("3402"));
     QImage picture(100, 50, QImage::Format_RGB32);
     picture.fill(Qt::red);
@@ -202,7 +201,7 @@ void TestLabels::frameReplacesTextUntilCleared() {
     QVERIFY(label.hasFrame());
     QCOMPARE(label.overlayText(), QStringLiteral("列车1  2023-11-14 22:13:20"));
     const QImage shown = label.grab().toImage();
-    QCOMPARE(shown.pixelColor(100, 70), QColor(Qt::red));  // centred, below the overlay
+    QCOMPARE(shown.pixelColor(100, 70), QColor(Qt::red));   // centred, below the overlay
     QCOMPARE(shown.pixelColor(20, 50), QColor(Qt::black));  // beside the picture
 
     label.clearFrame();
