@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Runs each libFuzzer target of the SIP codec for a bounded time (NX_FUZZ_SECONDS, default 30)
-# on the seed corpus and the regression corpus. A crashing input is copied into the regression
-# corpus (commit it: the unit tests replay it) and the script exits non-zero.
+# Runs each libFuzzer target (SIP codec, media stages) for a bounded time (NX_FUZZ_SECONDS,
+# default 30) on the seed corpus and the regression corpus. A crashing input is copied into the
+# regression corpus (commit it: the unit tests replay it) and the script exits non-zero.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${NX_FUZZ_SECONDS:-30}
 build=${NX_FUZZ_BUILD_DIR:-$here/build-fuzz}
-corpus=$here/tests/replayui/sip/fuzz
-targets=(fuzz_parse_headers fuzz_handle_incoming)
+targets=(fuzz_parse_headers fuzz_handle_incoming fuzz_media)
+# Folder (under the source root) of a target's seeds/ and regressions/.
+corpus_of() {
+  case $1 in
+    fuzz_media) echo tests/replayui/media/fuzz ;;
+    *) echo tests/replayui/sip/fuzz ;;
+  esac
+}
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
   echo "fuzz.sh: clang not found; fuzzing skipped"
@@ -22,6 +28,8 @@ cmake --build "$build" -j2 --target "${targets[@]}" ||
 
 status=0
 for target in "${targets[@]}"; do
+  corpus_dir=$(corpus_of "$target")
+  corpus=$here/$corpus_dir
   work=$(mktemp -d /tmp/nx-fuzz.XXXXXX)
   artifacts=$work/artifacts/
   mkdir -p "$work/corpus" "$artifacts"
@@ -42,7 +50,7 @@ for target in "${targets[@]}"; do
       [ -e "$f" ] || continue
       name=$target-$(basename "$f")
       cp "$f" "$corpus/regressions/$name"
-      echo "fuzz.sh: input saved as tests/replayui/sip/fuzz/regressions/$name"
+      echo "fuzz.sh: input saved as $corpus_dir/regressions/$name"
     done
   fi
   rm -rf "$work"

@@ -1,6 +1,8 @@
 #include "myscreenlabel.h"
 
+#include <QDateTime>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTextCodec>
 
 #include <cstring>
@@ -9,6 +11,9 @@ namespace {
 
 const char kSelectedStyle[] = "border-color: red; border-width: 3px;";
 const char kUnselectedStyle[] = "border-color: rgb(140,136,133);";
+const char kOverlayTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+constexpr int kOverlayMargin = 8;
+constexpr int kOverlayPixelSize = 18;
 
 // Names arrive from the database in the local Chinese code page.
 QString fromLocal8(const char* text, std::size_t capacity) {
@@ -82,6 +87,63 @@ void MyScreenLabel::select() {
 void MyScreenLabel::unselect() {
     m_selected = false;
     setStyleSheet(QString::fromLatin1(kUnselectedStyle));
+}
+
+QString MyScreenLabel::cameraTitle() const {
+    const QString name = fromLocal8(m_cameraEntry.cameraName, sizeof(m_cameraEntry.cameraName));
+    return name.isEmpty() ? m_cameraCode : name;
+}
+
+void MyScreenLabel::showFrame(const QImage& picture, qint64 recordingMs) {
+    m_frame = picture;
+    const QString time = QDateTime::fromMSecsSinceEpoch(recordingMs)
+                             .toString(QString::fromLatin1(kOverlayTimeFormat));
+    const QString title = cameraTitle();
+    m_overlay = title.isEmpty() ? time : QStringLiteral("%1  %2").arg(title, time);
+    update();
+}
+
+void MyScreenLabel::clearFrame() {
+    if (m_frame.isNull())
+        return;
+    m_frame = QImage();
+    m_overlay.clear();
+    update();
+}
+
+void MyScreenLabel::paintEvent(QPaintEvent* event) {
+    if (m_frame.isNull()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QFrame::paintEvent(event);  // the frame and its selection border
+    paintFrame();
+}
+
+// The picture normally arrives at the label's size; a larger one (the label shrank) is scaled.
+void MyScreenLabel::paintFrame() {
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    painter.fillRect(area, Qt::black);
+    QRect target(QPoint(0, 0), m_frame.size());
+    if (m_frame.width() > area.width() || m_frame.height() > area.height())
+        target.setSize(m_frame.size().scaled(area.size(), Qt::KeepAspectRatio));
+    target.moveCenter(area.center());
+    if (target.size() == m_frame.size())
+        painter.drawImage(target.topLeft(), m_frame);
+    else
+        painter.drawImage(target, m_frame);
+
+    QFont font = painter.font();
+    font.setPixelSize(kOverlayPixelSize);
+    font.setBold(true);
+    painter.setFont(font);
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QRect text(target.topLeft() + QPoint(kOverlayMargin, kOverlayMargin),
+                     QSize(metrics.horizontalAdvance(m_overlay) + 8, metrics.height() + 4));
+    painter.fillRect(text, QColor(0, 0, 0, 140));
+    painter.setPen(Qt::white);
+    painter.drawText(text, Qt::AlignCenter, m_overlay);
 }
 
 void MyScreenLabel::refreshText() {

@@ -1,6 +1,7 @@
 #pragma once
 // One window of a video-wall screen: knows its screen and window number, shows the code and
 // name of the camera assigned to it, can carry a red selection frame and reports clicks.
+#include <QImage>
 #include <QLabel>
 #include <QString>
 
@@ -34,16 +35,30 @@ public:
     void unselect();
     bool isSelected() const { return m_selected; }
 
+    // The picture shown instead of the text, centred on black, with the camera's name (or code)
+    // and the recording time of the picture over it. clearFrame() brings the text back.
+    bool hasFrame() const { return !m_frame.isNull(); }
+    // The line drawn over the picture: "<name>  yyyy-MM-dd HH:mm:ss" (local time).
+    QString overlayText() const { return m_overlay; }
+
+public slots:
+    // `recordingMs`: the picture's recording time, milliseconds since 1970 (UTC).
+    void showFrame(const QImage& picture, qint64 recordingMs);
+    void clearFrame();
+
 signals:
     void clicked(int screenIndex, int windowIndex);
     void onLabelClicked();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void setUp();
     void refreshText();
+    QString cameraTitle() const;
+    void paintFrame();
 
     bool m_selected = false;
     int m_screenIndex = -1;
@@ -52,4 +67,6 @@ private:
     int m_cameraNumber = -1;
     QString m_cameraCode;
     ScreenCamera m_cameraEntry{};
+    QImage m_frame;
+    QString m_overlay;
 };

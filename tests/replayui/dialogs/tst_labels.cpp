@@ -56,6 +56,7 @@ private slots:
     void cameraText();
     void fullNameFieldReadWithinBounds();
     void clearCameraKeepsText();
+    void frameReplacesTextUntilCleared();
     void consoleAngles_data();
     void consoleAngles();
     void consoleAllZeroBoundsGiveNone();
@@ -185,6 +186,28 @@ void TestLabels::clearCameraKeepsText() {
     label.cameraEntry(back);
     QCOMPARE(back.cameraName[0], '\0');
     QCOMPARE(back.reserved, 0);
+}
+
+void TestLabels::frameReplacesTextUntilCleared() {
+    qputenv("TZ", "UTC");
+    MyScreenLabel label;
+    label.resize(200, 100);
+    label.setCameraEntry(entryNamed("\xC1\xD0\xB3\xB5\x31"));  // "列车1" in GBK
+    label.setCamera(7, QStringLiteral("3402"));
+    QImage picture(100, 50, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+
+    label.showFrame(picture, 1700000000000);
+    QVERIFY(label.hasFrame());
+    QCOMPARE(label.overlayText(), QStringLiteral("列车1  2023-11-14 22:13:20"));
+    const QImage shown = label.grab().toImage();
+    QCOMPARE(shown.pixelColor(100, 70), QColor(Qt::red));   // centred, below the overlay
+    QCOMPARE(shown.pixelColor(20, 50), QColor(Qt::black));  // beside the picture
+
+    label.clearFrame();
+    QVERIFY(!label.hasFrame());
+    QCOMPARE(label.text(), QStringLiteral("3402\n列车1"));
+    QVERIFY(label.grab().toImage().pixelColor(100, 70) != QColor(Qt::red));
 }
 
 void TestLabels::consoleAngles_data() {
