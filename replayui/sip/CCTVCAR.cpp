@@ -62,6 +62,17 @@ bool equalsNoCase(const char* a, const char* b) {
     return *a == *b;
 }
 
+// RFC 3261 quoted-string: the text in double quotes, each quote and backslash escaped.
+std::string quotedString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
 std::string textOf(const char* s) {
     return s == nullptr ? std::string() : std::string(s);
 }
@@ -371,13 +382,15 @@ bool CCTVCAR::digestAuthorization(std::string* value) const {
     if (a3.size() >= kLineArea)
         return false;
     md5Hex(a3.c_str(), response);
+    // The digest is over the values as the challenge meant them; on the wire they are quoted
+    // again, so a quote or backslash in a realm cannot end the parameter early.
     *value = format(
-        "Digest username=\"%s\",uri=\"sip:%s@%s:%s\",algorithm=MD5,realm=\"%s\",nonce=\"%s\","
+        "Digest username=%s,uri=\"sip:%s@%s:%s\",algorithm=MD5,realm=%s,nonce=%s,"
         "response=\"%s\"",
-        p.UserName.c_str(), p.PlatDevCode.c_str(), p.PlatIP.c_str(), p.PlatPort.c_str(),
-        r.realm.c_str(), r.nonce.c_str(), response);
+        quotedString(p.UserName).c_str(), p.PlatDevCode.c_str(), p.PlatIP.c_str(),
+        p.PlatPort.c_str(), quotedString(r.realm).c_str(), quotedString(r.nonce).c_str(), response);
     if (!r.opaque.empty())
-        *value += format(",opaque=\"%s\"", r.opaque.c_str());
+        *value += ",opaque=" + quotedString(r.opaque);
     return true;
 }
 
@@ -503,6 +516,8 @@ std::vector<CCTVCAR::Header> CCTVCAR::echoedHeaders() {
 }
 
 const char* CCTVCAR::buildMessageOk(int* length) {
+    if (!m_echo.answerable)
+        return fail(length);
     Frame f;
     f.headers = echoedHeaders();
     f.headers.push_back({"Contact", ownContact()});
@@ -628,6 +643,8 @@ const char* CCTVCAR::buildPlaybackInfo(int* length, int step, const char* scale,
 }
 
 const char* CCTVCAR::buildPlaybackMessageOk(int* length) {
+    if (!m_echo.answerable)
+        return fail(length);
     m_requestName = "MessageOK_REPLAY";
     newIdentifiers();
     Frame f;
@@ -744,16 +761,18 @@ void CCTVCAR::copyReceivedIds() {
     };
     take(m_received.Fromtag, kFromtag);
     m_echo.toHasTag = take(m_received.Totag, kTotag);
-    take(m_received.CallID, kCallId);
+    const bool hasCallId = take(m_received.CallID, kCallId);
     take(m_received.branch, kBranch);
-    take(m_received.CSeq, kCSeq);
+    const bool hasCSeq = take(m_received.CSeq, kCSeq);
     std::string_view host;
     if (incomingText(kFromsipip, &host))
         m_received.Fromsipip.assign(host.data(), host.size());
     // Raw values for the replies that echo this request.
     copyIncomingVias(m_echo.vias);
-    take(m_echo.from, kFrom);
-    take(m_echo.to, kTo);
+    const bool hasFrom = take(m_echo.from, kFrom);
+    const bool hasTo = take(m_echo.to, kTo);
+    // A reply without these could not be matched to its request (RFC 3261 §8.2.6.2).
+    m_echo.answerable = !m_echo.vias.empty() && hasFrom && hasTo && hasCallId && hasCSeq;
     m_echo.callId = m_received.CallID;
     m_echo.cseq = m_received.CSeq;
 }

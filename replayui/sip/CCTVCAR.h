@@ -73,7 +73,8 @@ public:
     static std::string encodePtzCmd(int command, int speed);
 
     // Every builder returns the message text (valid until the next build) and writes its byte
-    // count; a count of 0 with nullptr means nothing was built.
+    // count; a count of 0 with nullptr means nothing was built. The replies build nothing before
+    // a request with Via, From, To, Call-ID and CSeq has been received.
     const char* buildRegister(int attempt, int* length);
     const char* buildKeepalive(int* length);
     const char* buildKeepalive();
@@ -124,6 +125,7 @@ private:
         std::vector<std::string> vias;
         std::string from, to, callId, cseq;
         bool toHasTag = false;
+        bool answerable = false;  // a request with everything a reply echoes was received
     };
 
     const char* build(const Frame& frame, int* length);
