@@ -13,10 +13,11 @@
 
 namespace {
 
-const char* const kDatagrams[] = {
-    "01-register-200.sip",          "02-challenge-401.sip",     "03-invite-200-sdp.sip",
-    "04-notify-catalog-10.sip",     "05-keepalive-message.sip", "11-folded-header-30k.sip",
-    "12-name-30000-characters.sip", "14-entity-blowup.sip",     "19-record-info-page.sip"};
+const char* const kDatagrams[] = {"01-register-200.sip",          "02-challenge-401.sip",
+                                  "03-invite-200-sdp.sip",        "04-notify-catalog-10.sip",
+                                  "05-keepalive-message.sip",     "11-folded-header-30k.sip",
+                                  "12-name-30000-characters.sip", "14-entity-blowup.sip",
+                                  "19-record-info-page.sip",      "20-deep-nesting.sip"};
 constexpr int kLastDatagram = int(sizeof kDatagrams / sizeof kDatagrams[0]) - 1;
 
 std::string datagram(int index) {

@@ -12,6 +12,7 @@ namespace manscdp {
 namespace {
 
 constexpr int kShownChars = 40;
+constexpr int kMaxDepth = 32;
 
 QTextCodec* localCodec() {
     static QTextCodec* codec = QTextCodec::codecForName("GB18030");
@@ -179,6 +180,48 @@ RecordPage readRecordPage(const QDomElement& root) {
     return page;
 }
 
+// Markup that opens no element, and where it ends; the longer openings first.
+struct Unnested {
+    QLatin1String open, close;
+};
+const Unnested kUnnested[] = {{QLatin1String("<!--"), QLatin1String("-->")},
+                              {QLatin1String("<![CDATA["), QLatin1String("]]>")},
+                              {QLatin1String("<?"), QLatin1String("?>")},
+                              {QLatin1String("<!"), QLatin1String(">")}};
+
+// Whether no element of the text nests deeper than the limit. The XML reader's time grows with
+// the square of the depth, so a deep body would stall the GUI thread; MANSCDP needs a handful.
+bool nestingWithin(const QString& text, int limit) {
+    int depth = 0;
+    for (int i = text.indexOf(QLatin1Char('<')); i >= 0;
+         i = text.indexOf(QLatin1Char('<'), i + 1)) {
+        const QStringRef at = text.midRef(i);
+        QLatin1String close(">");
+        int step = 1;  // an element opens; -1: one closes
+        if (at.startsWith(QLatin1String("</"))) {
+            step = -1;
+        } else {
+            for (const Unnested& u : kUnnested) {
+                if (at.startsWith(u.open)) {
+                    close = u.close;
+                    step = 0;
+                    break;
+                }
+            }
+        }
+        const int end = text.indexOf(close, i + 1);
+        if (end < 0)
+            break;
+        if (step > 0 && text.at(end - 1) == QLatin1Char('/'))
+            step = 0;  // <x/>
+        depth += step;
+        if (depth > limit)
+            return false;
+        i = end;
+    }
+    return true;
+}
+
 // The body as a document. A DOCTYPE is refused outright: MANSCDP has none, and its entities are
 // how a few hundred bytes expand to gigabytes.
 bool load(const char* body, int length, QDomDocument* doc, Notes* notes) {
@@ -189,6 +232,11 @@ bool load(const char* body, int length, QDomDocument* doc, Notes* notes) {
                    " characters that are not GB18030");
     if (text.contains(QLatin1String("<!DOCTYPE")) || text.contains(QLatin1String("<!ENTITY"))) {
         notes->add("MANSCDP body refused: it declares a DOCTYPE");
+        return false;
+    }
+    if (!nestingWithin(text, kMaxDepth)) {
+        notes->add("MANSCDP body refused: its elements nest deeper than " +
+                   std::to_string(kMaxDepth));
         return false;
     }
     QString error;

@@ -366,6 +366,11 @@ TEST(Catalogue, HostileBodiesAreRefusedAndTheCatalogueKept) {
     for (int i = 0; i < 2000; ++i)
         bomb += "&x;";
     bomb += "</Name></Item></DeviceList></Response>";
+    // 32 levels with the four of the catalogue; neither <b/> nor the comment opens one.
+    std::string deepest = "<b/><!-- <c> -->";
+    for (int i = 0; i < 28; ++i)
+        deepest = "<a x=\"1\">" + deepest + "</a>";
+    const std::string nested = "<a>" + deepest + "</a>";
     struct Row {
         const char* name;
         std::string body;
@@ -378,6 +383,10 @@ TEST(Catalogue, HostileBodiesAreRefusedAndTheCatalogueKept) {
          "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>&x;</Name></Item>"
          "</DeviceList></Response>",
          "refused: it declares a DOCTYPE"},
+        {"deep nesting",
+         "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>" + nested +
+             "</Name></Item></DeviceList></Response>",
+         "nest deeper than 32"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -392,6 +401,11 @@ TEST(Catalogue, HostileBodiesAreRefusedAndTheCatalogueKept) {
         EXPECT_NE(car.bodyNotes().lines()[0].find(row.note), std::string::npos)
             << car.bodyNotes().lines()[0];
     }
+    CCTVCAR car;
+    configure(car);
+    feed(car, request("MESSAGE", "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>" +
+                                     deepest + "</Name></Item></DeviceList></Response>"));
+    EXPECT_EQ(car.bodyCommand(), manscdp::Command::Catalog);
 }
 
 TEST(Catalogue, InvalidGb18030IsReadAsReplacementCharacters) {
