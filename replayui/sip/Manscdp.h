@@ -67,7 +67,10 @@ private:
 std::string shown(const QString& text);
 
 // Reads a body in the system's local 8-bit encoding. A Catalog body (root Response or Notify)
-// replaces *catalogue; a RecordInfo answer (root Response) replaces *page.
+// replaces *catalogue; a RecordInfo answer (root Response) replaces *page. A catalogue item
+// whose DeviceID, ParentID or IPAddress is refused is still kept, with that field as if its
+// element were absent: the rest of the item (name, status) stays true, and nothing half-read is
+// passed on. Each refusal leaves a note.
 Command read(const char* body, int length, std::vector<SIP_CATALOG>* catalogue, RecordPage* page,
              Notes* notes);
 
