@@ -10,14 +10,13 @@
 #include <random>
 
 #include <QCryptographicHash>
-#include <QDomDocument>
-#include <QTextCodec>
 
 namespace {
 
 constexpr size_t kLineArea = 256;     // one header value or request line
 constexpr size_t kInviteArea = 1024;  // lines and SDP of the playback INVITE
 constexpr size_t kBodyArea = 256;     // MANSCDP and MANSRTSP bodies
+constexpr size_t kQueryArea = 512;    // a record query: a camera, a span and a ten-digit SN
 constexpr int kMaxForwards = 70;
 constexpr int kExpires = 3600;
 constexpr const char* kManscdp = "application/MANSCDP+xml";
@@ -62,32 +61,26 @@ bool equalsNoCase(const char* a, const char* b) {
     return *a == *b;
 }
 
+// RFC 3261 quoted-string: the text in double quotes, each quote and backslash escaped.
+std::string quotedString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// A device code as it may stand in an XML element: printable ASCII, no markup.
+bool isPlainCode(std::string_view code) {
+    return !code.empty() && std::all_of(code.begin(), code.end(), [](char c) {
+        return c > 0x20 && c < 0x7F && c != '<' && c != '>' && c != '&';
+    });
+}
+
 std::string textOf(const char* s) {
     return s == nullptr ? std::string() : std::string(s);
-}
-
-// Bounded, NUL-terminated copy into a fixed field.
-template <size_t N>
-void copyField(char (&field)[N], const QByteArray& bytes) {
-    size_t n = std::min(size_t(bytes.size()), N - 1);
-    std::memcpy(field, bytes.constData(), n);
-    field[n] = '\0';
-}
-
-// Decimal value of a digit group; a group that is not all digits gives 0.
-int32_t digitsValue(const QString& s, int from, int count) {
-    int32_t value = 0;
-    for (int i = from; i < from + count; ++i) {
-        QChar c = s.at(i);
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return 0;
-        value = value * 10 + (c.unicode() - '0');
-    }
-    return value;
-}
-
-bool isAcceptedType(int32_t t) {
-    return (t >= 1 && t <= 6) || t == 17 || t == 21 || t == 401;
 }
 
 // Leading optional sign and digits of text, clamped to the int64 range that matters here.
@@ -108,22 +101,6 @@ bool readNumber(std::string_view text, int64_t* value) {
 
 int32_t clampInt32(int64_t v) {
     return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-QTextCodec* localCodec() {
-    static QTextCodec* codec = QTextCodec::codecForName("GB18030");
-    return codec;
-}
-
-// Name in the local 8-bit encoding, cut at a character boundary so it fits the field.
-void copyName(char (&field)[256], const QString& name) {
-    QByteArray bytes = localCodec()->fromUnicode(name);
-    QString cut = name;
-    while (bytes.size() > int(sizeof field) - 1 && !cut.isEmpty()) {
-        cut.chop(1);
-        bytes = localCodec()->fromUnicode(cut);
-    }
-    copyField(field, bytes);
 }
 
 struct ResponseRule {
@@ -371,13 +348,15 @@ bool CCTVCAR::digestAuthorization(std::string* value) const {
     if (a3.size() >= kLineArea)
         return false;
     md5Hex(a3.c_str(), response);
+    // The digest is over the values as the challenge meant them; on the wire they are quoted
+    // again, so a quote or backslash in a realm cannot end the parameter early.
     *value = format(
-        "Digest username=\"%s\",uri=\"sip:%s@%s:%s\",algorithm=MD5,realm=\"%s\",nonce=\"%s\","
+        "Digest username=%s,uri=\"sip:%s@%s:%s\",algorithm=MD5,realm=%s,nonce=%s,"
         "response=\"%s\"",
-        p.UserName.c_str(), p.PlatDevCode.c_str(), p.PlatIP.c_str(), p.PlatPort.c_str(),
-        r.realm.c_str(), r.nonce.c_str(), response);
+        quotedString(p.UserName).c_str(), p.PlatDevCode.c_str(), p.PlatIP.c_str(),
+        p.PlatPort.c_str(), quotedString(r.realm).c_str(), quotedString(r.nonce).c_str(), response);
     if (!r.opaque.empty())
-        *value += format(",opaque=\"%s\"", r.opaque.c_str());
+        *value += ",opaque=" + quotedString(r.opaque);
     return true;
 }
 
@@ -399,12 +378,13 @@ CCTVCAR::Frame CCTVCAR::manscdpFrame(int kind, const char* method) const {
     return f;
 }
 
-const char* CCTVCAR::buildManscdpMessage(int* length, const std::string& body) {
+const char* CCTVCAR::buildManscdpMessage(int* length, const std::string& body, size_t bodyLimit) {
     newIdentifiers();
     Frame f = manscdpFrame(kMessage, "MESSAGE");
     f.headers.push_back({"Max-Forwards", format("%d", kMaxForwards)});
     f.headers.push_back({"Content-Type", kManscdp});
     f.body = body;
+    f.bodyLimit = bodyLimit;
     return build(f, length);
 }
 
@@ -442,6 +422,25 @@ const char* CCTVCAR::buildKeepalive(int* length) {
 
 const char* CCTVCAR::buildKeepalive() {
     return buildKeepalive(nullptr);
+}
+
+const char* CCTVCAR::buildRecordInfoQuery(int* length, const char* cameraCode,
+                                          const QDateTime& start, const QDateTime& end,
+                                          uint32_t sn) {
+    const std::string code = textOf(cameraCode);
+    if (!isPlainCode(code) || !start.isValid() || !end.isValid() || end < start)
+        return fail(length);
+    auto local = [](const QDateTime& t) {
+        return t.toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toStdString();
+    };
+    return buildManscdpMessage(
+        length,
+        lines({"<?xml version=\"1.0\"?>", "<Query>", "<CmdType>RecordInfo</CmdType>",
+               format("<SN>%u</SN>", sn), format("<DeviceID>%s</DeviceID>", code.c_str()),
+               format("<StartTime>%s</StartTime>", local(start).c_str()),
+               format("<EndTime>%s</EndTime>", local(end).c_str()), "<Secrecy>0</Secrecy>",
+               "<Type>all</Type>", "</Query>"}),
+        kQueryArea);
 }
 
 std::string CCTVCAR::controlBody(std::initializer_list<std::string> inner) const {
@@ -503,6 +502,8 @@ std::vector<CCTVCAR::Header> CCTVCAR::echoedHeaders() {
 }
 
 const char* CCTVCAR::buildMessageOk(int* length) {
+    if (!m_echo.answerable)
+        return fail(length);
     Frame f;
     f.headers = echoedHeaders();
     f.headers.push_back({"Contact", ownContact()});
@@ -628,6 +629,8 @@ const char* CCTVCAR::buildPlaybackInfo(int* length, int step, const char* scale,
 }
 
 const char* CCTVCAR::buildPlaybackMessageOk(int* length) {
+    if (!m_echo.answerable)
+        return fail(length);
     m_requestName = "MessageOK_REPLAY";
     newIdentifiers();
     Frame f;
@@ -675,6 +678,8 @@ static int bodyUpToZero(const char* body, int length) {
 
 int CCTVCAR::handleIncoming(const char* bytes, int count) {
     m_messageKind.clear();
+    m_bodyCommand = manscdp::Command::None;
+    m_bodyNotes.clear();
     int r = parseHeaders(bytes, count);
     if (r <= 0)
         return r;
@@ -744,16 +749,18 @@ void CCTVCAR::copyReceivedIds() {
     };
     take(m_received.Fromtag, kFromtag);
     m_echo.toHasTag = take(m_received.Totag, kTotag);
-    take(m_received.CallID, kCallId);
+    const bool hasCallId = take(m_received.CallID, kCallId);
     take(m_received.branch, kBranch);
-    take(m_received.CSeq, kCSeq);
+    const bool hasCSeq = take(m_received.CSeq, kCSeq);
     std::string_view host;
     if (incomingText(kFromsipip, &host))
         m_received.Fromsipip.assign(host.data(), host.size());
     // Raw values for the replies that echo this request.
     copyIncomingVias(m_echo.vias);
-    take(m_echo.from, kFrom);
-    take(m_echo.to, kTo);
+    const bool hasFrom = take(m_echo.from, kFrom);
+    const bool hasTo = take(m_echo.to, kTo);
+    // A reply without these could not be matched to its request (RFC 3261 §8.2.6.2).
+    m_echo.answerable = !m_echo.vias.empty() && hasFrom && hasTo && hasCallId && hasCSeq;
     m_echo.callId = m_received.CallID;
     m_echo.cseq = m_received.CSeq;
 }
@@ -805,7 +812,7 @@ void CCTVCAR::classify(const char* body, int bodyLength) {
             classifyResponse(body, bodyLength);
             break;
         case kInNotify:
-            readCatalogue(body, bodyLength);
+            readBody(body, bodyLength);
             m_messageKind = cseqMethod();
             break;
         case kInMessage:
@@ -867,8 +874,7 @@ std::string_view CCTVCAR::bodyCmdType(const char* body, int bodyLength) {
 }
 
 void CCTVCAR::classifyMessage(const char* body, int bodyLength) {
-    if (bodyLength > 0)
-        readCatalogue(body, bodyLength);
+    readBody(body, bodyLength);
     // Only the dialog's own MESSAGE or a media status notice ends the playback; a catalogue
     // answer during playback stays a catalogue answer.
     bool endOfRecording = m_playbackDialogOpen && (isPlaybackCallId(incomingHeader("Call-ID")) ||
@@ -876,76 +882,6 @@ void CCTVCAR::classifyMessage(const char* body, int bodyLength) {
     m_messageKind = endOfRecording ? "MESSAGE_REPLAY" : cseqMethod();
 }
 
-// ---------------------------------------------------------------- catalogue
-
-void CCTVCAR::readCatalogue(const char* body, int bodyLength) {
-    // Only a body that names the Catalog command is worth a document parse.
-    if (std::string_view(body, size_t(bodyLength)).find("Catalog") == std::string_view::npos)
-        return;
-    QDomDocument doc;
-    if (!doc.setContent(localCodec()->toUnicode(body, bodyLength)))
-        return;
-    QDomElement root = doc.documentElement();
-    if (root.tagName() != QLatin1String("Response") && root.tagName() != QLatin1String("Notify"))
-        return;
-    if (root.firstChildElement(QStringLiteral("CmdType")).text() != QLatin1String("Catalog"))
-        return;
-    m_catalogue.clear();
-    QDomElement list = root.firstChildElement(QStringLiteral("DeviceList"));
-    if (list.isNull())
-        return;
-    for (QDomNode node = list.firstChild(); !node.isNull(); node = node.nextSibling()) {
-        QDomElement item = node.toElement();
-        if (item.isNull() || item.tagName().toUpper() != QLatin1String("ITEM"))
-            continue;
-        m_catalogue.push_back(readCatalogItem(item));
-    }
-}
-
-SIP_CATALOG CCTVCAR::readCatalogItem(const QDomElement& item) {
-    SIP_CATALOG c;
-    std::memset(&c, 0, sizeof c);
-    for (QDomNode node = item.firstChild(); !node.isNull(); node = node.nextSibling()) {
-        QDomElement e = node.toElement();
-        if (e.isNull())
-            continue;
-        const QString tag = e.tagName();
-        const QString text = e.text();
-        if (tag == QLatin1String("DeviceID")) {
-            readDeviceId(c, text);
-        } else if (tag == QLatin1String("Name")) {
-            copyName(c.Name, text);
-        } else if (tag == QLatin1String("ParentID")) {
-            copyField(c.ParentID, text.toLatin1());
-        } else if (tag == QLatin1String("IPAddress")) {
-            copyField(c.IPAddress, text.toLatin1());
-        } else if (tag == QLatin1String("Status")) {
-            c.online = text == QLatin1String("ON") ? 1 : 0;
-            c.statusMarkA = c.statusMarkB = 1;
-        } else if (tag == QLatin1String("RegisterWay")) {
-            c.registerWay = text.trimmed().toInt();
-        } else if (tag == QLatin1String("ChannelNum")) {
-            c.channelNum = text.trimmed().toInt();
-        }
-    }
-    return c;
-}
-
-// A 20-digit code: type at 11..13; line, station, zones and the item number from the others.
-// Codes of another length are ignored whole rather than read out of range or truncated.
-void CCTVCAR::readDeviceId(SIP_CATALOG& c, const QString& id) {
-    if (id.size() != 20)
-        return;
-    const int32_t t = digitsValue(id, 11, 3);
-    if (!isAcceptedType(t))
-        return;
-    copyField(c.DeviceID, id.toLatin1());
-    c.typeCode = t;
-    c.idNumber = t <= 6 ? digitsValue(id.mid(4, 2) + id.mid(14, 6), 0, 8)
-                        : t * 1000 + digitsValue(id, 14, 6) + digitsValue(id, 6, 3) * 100000;
-    c.idGroupA = digitsValue(id, 0, 3);
-    c.idGroupB = digitsValue(id, 4, 2);
-    const bool onTrain = c.idGroupB == 99;
-    c.idGroupC = onTrain ? digitsValue(id, 6, 3) : digitsValue(id, 6, 2);
-    c.idGroupD = onTrain ? digitsValue(id, 9, 2) : digitsValue(id, 8, 3);
+void CCTVCAR::readBody(const char* body, int bodyLength) {
+    m_bodyCommand = manscdp::read(body, bodyLength, &m_catalogue, &m_recordPage, &m_bodyNotes);
 }

@@ -12,28 +12,8 @@
 
 #include <QDateTime>
 
-class QDomElement;
-
 #include "CHTTPHdrs.h"
-
-// One catalogue item received from the platform. Fixed layout; texts are NUL-terminated.
-struct SIP_CATALOG {
-    char DeviceID[21];
-    char ParentID[21];
-    int32_t idNumber;
-    int32_t typeCode;
-    int32_t channelNum;
-    uint8_t online;
-    int32_t registerWay;
-    uint8_t statusMarkA;
-    uint8_t statusMarkB;
-    char Name[256];  // local 8-bit encoding (GB18030)
-    int32_t idGroupA;
-    int32_t idGroupB;
-    int32_t idGroupC;
-    int32_t idGroupD;
-    char IPAddress[16];
-};
+#include "Manscdp.h"
 
 class CCTVCAR : public CHTTPHdrs {
 public:
@@ -73,13 +53,19 @@ public:
     static std::string encodePtzCmd(int command, int speed);
 
     // Every builder returns the message text (valid until the next build) and writes its byte
-    // count; a count of 0 with nullptr means nothing was built.
+    // count; a count of 0 with nullptr means nothing was built. The replies build nothing before
+    // a request with Via, From, To, Call-ID and CSeq has been received.
     const char* buildRegister(int attempt, int* length);
     const char* buildKeepalive(int* length);
     const char* buildKeepalive();
     const char* buildSubscribe(int* length);
     const char* buildCatalogQuery(int* length);
     const char* buildMessageOk(int* length);
+    // MANSCDP MESSAGE asking which recordings of a camera exist between start and end (sent as
+    // local time). The SN is the caller's, fresh for each query, so that answers to an earlier
+    // query can be told apart. Builds nothing for an empty or non-plain code or a reversed span.
+    const char* buildRecordInfoQuery(int* length, const char* cameraCode, const QDateTime& start,
+                                     const QDateTime& end, uint32_t sn);
     // The playback dialog: the INVITE fixes its Call-ID and our tag (CSeq 1); the ACK (1 ACK),
     // each INFO and the BYE (the next numbers) carry them with the platform's To tag
     // (remoteTag) and a fresh branch. The replies (MessageOk, PlaybackMessageOk, ByeOk) echo
@@ -102,6 +88,13 @@ public:
 
     const std::string& messageKind() const { return m_messageKind; }
     const std::vector<SIP_CATALOG>& catalogue() const { return m_catalogue; }
+    // What the body of the last datagram was read as: a MESSAGE is routed by it (a catalogue
+    // page, a record answer, anything else) without parsing the body again.
+    manscdp::Command bodyCommand() const { return m_bodyCommand; }
+    // The last record answer page read (replaced by each RecordInfo response).
+    const manscdp::RecordPage& recordPage() const { return m_recordPage; }
+    // Why parts of the last datagram's body were refused; for the log.
+    const manscdp::Notes& bodyNotes() const { return m_bodyNotes; }
     const ReceivedIds& receivedIds() const { return m_received; }
     const LocalIds& localIds() const { return m_local; }
     const std::string& currentRequestName() const { return m_requestName; }
@@ -124,6 +117,7 @@ private:
         std::vector<std::string> vias;
         std::string from, to, callId, cseq;
         bool toHasTag = false;
+        bool answerable = false;  // a request with everything a reply echoes was received
     };
 
     const char* build(const Frame& frame, int* length);
@@ -133,7 +127,7 @@ private:
     std::string platformUri(const char* scheme) const;
     bool digestAuthorization(std::string* value) const;
     Frame manscdpFrame(int kind, const char* method) const;
-    const char* buildManscdpMessage(int* length, const std::string& body);
+    const char* buildManscdpMessage(int* length, const std::string& body, size_t bodyLimit = 256);
     std::string catalogQueryHead() const;
     std::string controlBody(std::initializer_list<std::string> inner) const;
     std::vector<Header> echoedHeaders();
@@ -154,9 +148,7 @@ private:
     void classifyResponse(const char* body, int bodyLength);
     void classifyMessage(const char* body, int bodyLength);
     static std::string_view bodyCmdType(const char* body, int bodyLength);
-    void readCatalogue(const char* body, int bodyLength);
-    static SIP_CATALOG readCatalogItem(const QDomElement& item);
-    static void readDeviceId(SIP_CATALOG& c, const QString& id);
+    void readBody(const char* body, int bodyLength);
 
     SessionParams m_params;
     IdentifierSource m_idSource;
@@ -174,6 +166,9 @@ private:
     int32_t m_recordDuration = 0, m_recordStart = 0, m_recordEnd = 0;
     std::string m_messageKind;
     std::vector<SIP_CATALOG> m_catalogue;
+    manscdp::Command m_bodyCommand = manscdp::Command::None;
+    manscdp::RecordPage m_recordPage;
+    manscdp::Notes m_bodyNotes;
     std::string m_lastMessage;
     std::string m_bodyHolder;
     Echo m_echo;

@@ -533,32 +533,46 @@ int CHTTPHdrs::splitHeaderLine(uint32_t start, uint32_t colon, uint32_t eol) {
     a[valueEnd] = '\0';
     std::string_view name(a + start, nameEnd - start);
     std::string_view full = expandCompact(name);  // a compact name gives a static full name
-    storeIncoming(Slot{start, uint32_t(full.size()), valueStart, valueEnd - valueStart,
-                       nameHash(full), full.data() != name.data() ? full.data() : nullptr});
-    return 0;
+    return storeIncoming(Slot{start, uint32_t(full.size()), valueStart, valueEnd - valueStart,
+                              nameHash(full), full.data() != name.data() ? full.data() : nullptr});
 }
+
+// Every Via line is kept for the replies, up to a bound no real path of proxies comes near.
 int CHTTPHdrs::storeIncoming(const Slot& slot) {
     int at = m_in.place(slot);
     m_lastInSlot = at < 0 ? kDroppedHeader : at;
     constexpr uint32_t kVia = nameHash("Via");
     m_lastWasVia = at >= 0 && slot.nameHash == kVia && equalsNoCase(m_in.nameOf(slot), "Via");
-    if (m_lastWasVia)
+    if (m_lastWasVia) {
+        if (m_vias.size() >= size_t(kMaxSlots))
+            return fail("more than 256 Via lines");
         m_vias.push_back(m_in.entries[size_t(at)]);
-    return at;
+    }
+    return 0;
 }
 
+// A folded line joins the value it continues in place. The value and the line both lie in the
+// copied header block, the line after the value, so the joined text needs no further room and
+// any number of folded lines costs one pass.
 void CHTTPHdrs::extendLastIncoming(std::string_view more) {
+    if (more.empty())
+        return;
     Slot& s = m_in.entries[size_t(m_lastInSlot)];
-    std::string joined(m_in.text(s.valueOff), s.valueLen);
-    if (!more.empty()) {
-        if (!joined.empty())
-            joined += ' ';
-        joined.append(more.data(), more.size());
-    }
-    s.valueOff = m_in.store(joined);
-    s.valueLen = uint32_t(joined.size());
+    char* a = m_in.arena.data();
+    uint32_t end = s.valueOff + s.valueLen;
+    if (s.valueLen > 0)
+        a[end++] = ' ';
+    std::memmove(a + end, more.data(), more.size());
+    end += uint32_t(more.size());
+    a[end] = '\0';
+    s.valueLen = end - s.valueOff;
     if (m_lastWasVia && !m_vias.empty())
         m_vias.back() = s;
+}
+
+size_t CHTTPHdrs::incomingFootprint() const {
+    return m_in.arena.capacity() + m_in.entries.capacity() * sizeof(Slot) +
+           m_vias.capacity() * sizeof(Slot) + m_scratch.capacity() + m_unescaped.capacity();
 }
 
 // ---------------------------------------------------------------- derived keys

@@ -103,6 +103,9 @@ public:
     void copyIncomingVias(std::vector<std::string>& out) const;  // reuses out's storage
     // Why the last parse returned -1 (empty after a success).
     const std::string& parseError() const { return m_parseError; }
+    // Bytes the incoming side holds: it grows with the largest datagram, never more than a few
+    // times its size.
+    size_t incomingFootprint() const;
 
     // A name known at compile time, with its hash.
     struct FixedName {
@@ -132,6 +135,7 @@ private:
         char* data() { return m_data.get(); }
         const char* data() const { return m_data.get(); }
         uint32_t size() const { return m_size; }
+        size_t capacity() const { return m_capacity; }
         char& operator[](uint32_t i) { return m_data[i]; }
         void clear() { m_size = 0; }
         void reserve(size_t capacity);

@@ -74,6 +74,21 @@ TEST_F(Builders, AuthorizationEchoesOpaqueAndIgnoresUnusualReasonPhrase) {
         << text;
 }
 
+TEST_F(Builders, AuthorizationQuotesEscapedChallengeValuesAgain) {
+    ASSERT_GT(feed(car, challenge(R"(Digest realm="a\"b\\c", nonce="n\"1")")), 0);
+    ASSERT_EQ(car.receivedIds().realm, R"(a"b\c)");
+    std::string text = built(car.buildRegister(1, &length), length);
+    // The digest is computed over the unescaped values.
+    char ha1[33], ha2[33], response[33];
+    CCTVCAR::md5Hex(R"(admin:a"b\c:12345678)", ha1);
+    CCTVCAR::md5Hex("REGISTER:sip:34020000002000000001@10.0.0.9:5060", ha2);
+    CCTVCAR::md5Hex((std::string(ha1) + R"(:n"1:)" + ha2).c_str(), response);
+    EXPECT_NE(
+        text.find(R"(,realm="a\"b\\c",nonce="n\"1",response=")" + std::string(response) + "\"\r\n"),
+        std::string::npos)
+        << text;
+}
+
 TEST_F(Builders, RegisterWithUnknownAttemptHasNoAuthorization) {
     std::string text = built(car.buildRegister(4, &length), length);
     EXPECT_NE(text.find("CSeq: 5 REGISTER\r\n"), std::string::npos);
@@ -160,6 +175,59 @@ TEST_F(Builders, MessageOkKeepsAnExistingToTag) {
     ASSERT_GT(feed(car, withTag), 0);
     std::string text = built(car.buildMessageOk(&length), length);
     EXPECT_NE(text.find("To: <sip:34020000001320000001@10.0.0.5:5061>;tag=ours9\r\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST_F(Builders, RepliesNeedARequestToEcho) {
+    const std::string noVia =
+        crlf({"MESSAGE sip:a@b SIP/2.0", "From: <sip:p@h>;tag=1", "To: <sip:u@h>", "Call-ID: c",
+              "CSeq: 1 MESSAGE", "Content-Length: 0", ""});
+    for (const std::string& before : {std::string(), noVia}) {
+        SCOPED_TRACE(before.empty() ? "nothing received" : "request without Via");
+        CCTVCAR c;
+        configure(c);
+        if (!before.empty()) {
+            ASSERT_GT(feed(c, before), 0);
+        }
+        for (auto build :
+             {&CCTVCAR::buildMessageOk, &CCTVCAR::buildPlaybackMessageOk, &CCTVCAR::buildByeOk}) {
+            int n = -1;
+            EXPECT_EQ((c.*build)(&n), nullptr);
+            EXPECT_EQ(n, 0);
+        }
+    }
+}
+
+TEST_F(Builders, ValuesBeyondTheOldFixedSizesAreHeldAndEchoedWhole) {
+    const std::string cseq = "123456789012345678901234 MESSAGE";
+    const std::string callId = std::string(100, 'c') + "@10.0.0.9";
+    const std::string tag = std::string(60, 't');
+    std::string d = kPlatformMessage;
+    d.replace(d.find("20 MESSAGE"), 10, cseq);
+    d.replace(d.find("8812@10.0.0.9"), 13, callId);
+    d.replace(d.find("10.0.0.5:5061>\r\n"), 16, "10.0.0.5:5061>;tag=" + tag + "\r\n");
+    ASSERT_GT(feed(car, d), 0);
+    EXPECT_EQ(car.receivedIds().CSeq, cseq);
+    EXPECT_EQ(car.receivedIds().CallID, callId);
+    EXPECT_EQ(car.receivedIds().Totag, tag);
+    std::string text = built(car.buildMessageOk(&length), length);
+    for (const std::string& line : {"CSeq: " + cseq, "Call-ID: " + callId,
+                                    "To: <sip:34020000001320000001@10.0.0.5:5061>;tag=" + tag}) {
+        EXPECT_NE(text.find("\r\n" + line + "\r\n"), std::string::npos) << line;
+    }
+
+    // The platform's To tag of a 200 OK to our INVITE goes whole into the dialog's requests.
+    car.buildPlaybackInvite(&length, 1, 2, kCamera.c_str());
+    std::string ok =
+        crlf({"SIP/2.0 200 OK", "Via: SIP/2.0/UDP 10.0.0.5:5061;branch=z9hG4bK-1",
+              "From: " + kOurContact + ";tag=" + car.localIds().tag,
+              "To: <sip:" + kPlatUser + "@10.0.0.9:5060>;tag=" + tag,
+              "Call-ID: " + car.localIds().CallID, "CSeq: 1 INVITE", "Content-Length: 0", ""});
+    ASSERT_GT(feed(car, ok), 0);
+    EXPECT_EQ(car.remoteTag(), tag);
+    text = built(car.buildPlaybackAck(&length), length);
+    EXPECT_NE(text.find("To: <sip:" + kPlatUser + "@10.0.0.9:5060>;tag=" + tag + "\r\n"),
               std::string::npos)
         << text;
 }

@@ -2,6 +2,7 @@
 // a crash or sanitizer report here is a regression.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,6 +39,8 @@ TEST(CorpusReplay, EveryInputIsHandledWithinItsBytes) {
         CHTTPHdrs codec;
         int h = codec.parseHeaders(exact.get(), int(bytes.size()));
         EXPECT_LE(h, int(bytes.size()));
+        // A hostile datagram holds no more than a few times its own size.
+        EXPECT_LT(codec.incomingFootprint(), std::max<size_t>(4 * bytes.size(), 16384));
 
         CCTVCAR car;
         siptest::configure(car);

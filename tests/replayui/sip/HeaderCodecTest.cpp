@@ -1,6 +1,7 @@
 // The text codec: start lines, header block, derived keys and serialization.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "CHTTPHdrs.h"
@@ -219,6 +220,33 @@ TEST(HeaderCodec, FullTableDropsFurtherHeadersSilently) {
     EXPECT_EQ(codec.parseHeaders(d.data(), int(d.size())), int(d.size()));
     EXPECT_STREQ(codec.incomingHeader("X0"), "v more");
     EXPECT_EQ(codec.incomingHeader("X299"), nullptr);
+}
+
+TEST(HeaderCodec, FoldedLinesAreJoinedWithinASmallMultipleOfTheDatagram) {
+    // 30 KB of folded lines: the joined value must not be copied again for every line.
+    std::string d = "MESSAGE sip:a@b SIP/2.0\r\nSubject: s\r\n";
+    std::string expected = "s";
+    for (int i = 0; d.size() < 30000; ++i) {
+        d += " \t" + std::to_string(i) + "\r\n";
+        expected += " " + std::to_string(i);
+    }
+    d += "Via: SIP/2.0/UDP h;branch=b1\r\n";
+    for (int i = 0; i < 300; ++i)
+        d += " ;x" + std::to_string(i) + "\r\n";
+    d += "\r\n";
+    CHTTPHdrs codec;
+    ASSERT_EQ(codec.parseHeaders(d.data(), int(d.size())), int(d.size()));
+    EXPECT_EQ(codec.incomingHeader("Subject"), expected);
+    ASSERT_EQ(codec.incomingVias().size(), 1u);
+    EXPECT_EQ(codec.incomingVias()[0].size(), std::strlen(codec.incomingHeader("Via")));
+    EXPECT_LT(codec.incomingFootprint(), 4 * d.size());
+
+    // Via lines beyond any real path of proxies make the datagram malformed.
+    std::string vias = "MESSAGE sip:a@b SIP/2.0\r\n";
+    for (int i = 0; i < 257; ++i)
+        vias += "v: SIP/2.0/UDP h;branch=b" + std::to_string(i) + "\r\n";
+    vias += "\r\n";
+    EXPECT_EQ(codec.parseHeaders(vias.data(), int(vias.size())), -1);
 }
 
 TEST(HeaderCodec, SerializesStartLinesHeadersAndBody) {

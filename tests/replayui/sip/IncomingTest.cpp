@@ -290,16 +290,152 @@ TEST(Catalogue, NotifyBodyRunsToItsEndWhateverContentLengthSays) {
 }
 
 TEST(Catalogue, LongNameIsCutAtACharacterBoundary) {
+    QTextCodec* gb = QTextCodec::codecForName("GB18030");
+    const QString fourByte = QString::fromUcs4(U"\U00020000");  // a surrogate pair
+    struct Row {
+        const char* name;
+        QString text;
+        int bytes;  // stored byte count
+    };
+    const std::vector<Row> rows = {
+        {"two-byte characters", QString(200, QChar(0x6444)), 254},
+        {"four-byte characters", QStringLiteral("a") + fourByte.repeated(100), 253},
+        {"255 ASCII fit whole", QString(255, QLatin1Char('n')), 255},
+        {"256 ASCII", QString(256, QLatin1Char('n')), 255},
+        {"30,000 characters", (QStringLiteral("ab摄") + fourByte).repeated(6000), 252},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CCTVCAR car;
+        configure(car);
+        feed(car, request("MESSAGE", catalogueBody(QStringLiteral("Response"),
+                                                   item(QStringLiteral("00201507004001000001"),
+                                                        row.text, QStringLiteral("ON")))));
+        ASSERT_EQ(car.catalogue().size(), 1u);
+        const QByteArray stored(car.catalogue()[0].Name);
+        EXPECT_EQ(stored.size(), row.bytes);
+        // Whole characters only: the stored bytes decode to a prefix of the name.
+        const QString back = gb->toUnicode(stored);
+        EXPECT_TRUE(row.text.startsWith(back));
+        EXPECT_EQ(gb->fromUnicode(back), stored);
+    }
+}
+
+TEST(Catalogue, CodesThatDoNotFitAreRefusedNotCut) {
+    const QString items =
+        item(QStringLiteral("00201507004021000009"), QStringLiteral("监视器"), QStringLiteral("ON"),
+             QStringLiteral("<ParentID>002015070044010000011234</ParentID>\r\n"
+                            "<IPAddress>2001:db8::85a3:8a2e:370:7334</IPAddress>\r\n")) +
+        item(QStringLiteral(" 00201507004001000002 "), QStringLiteral("名"), QStringLiteral("ON"),
+             QStringLiteral("<ParentID>00201507004401000001</ParentID>\r\n"
+                            "<IPAddress> 10.1.1.7 </IPAddress>\r\n<IPAddress>十.1.1.8</IPAddress>"
+                            "\r\n")) +
+        item(QStringLiteral("0020150700400100000२"), QStringLiteral("名"), QStringLiteral("ON"));
     CCTVCAR car;
     configure(car);
-    QString name(200, QChar(0x6444));  // two bytes each in GB18030
-    feed(car, request("MESSAGE", catalogueBody(QStringLiteral("Response"),
-                                               item(QStringLiteral("00201507004001000001"), name,
-                                                    QStringLiteral("ON")))));
+    ASSERT_GT(feed(car, request("MESSAGE", catalogueBody(QStringLiteral("Response"), items))), 0);
+    EXPECT_EQ(car.bodyCommand(), manscdp::Command::Catalog);
+    const std::vector<SIP_CATALOG>& c = car.catalogue();
+    ASSERT_EQ(c.size(), 3u);
+    // The item is kept; a refused field stays as if its element were absent.
+    EXPECT_STREQ(c[0].DeviceID, "00201507004021000009");
+    EXPECT_STREQ(c[0].ParentID, "");
+    EXPECT_STREQ(c[0].IPAddress, "");
+    EXPECT_STREQ(c[1].DeviceID, "00201507004001000002");
+    EXPECT_STREQ(c[1].ParentID, "00201507004401000001");
+    EXPECT_STREQ(c[1].IPAddress, "10.1.1.7");  // the refused repeat leaves the first value
+    EXPECT_STREQ(c[2].DeviceID, "");
+    EXPECT_EQ(c[2].typeCode, 0);
+
+    const std::vector<std::string>& notes = car.bodyNotes().lines();
+    ASSERT_EQ(notes.size(), 4u);
+    EXPECT_NE(notes[0].find("ParentID \"002015070044010000011234\" refused"), std::string::npos);
+    EXPECT_NE(notes[1].find("IPAddress \"2001:db8::85a3:8a2e:370:7334\" refused"),
+              std::string::npos);
+    EXPECT_NE(notes[2].find("IPAddress \"?.1.1.8\" refused"), std::string::npos);
+    EXPECT_NE(notes[3].find("DeviceID \"0020150700400100000?\" refused"), std::string::npos);
+}
+
+TEST(Catalogue, HostileBodiesAreRefusedAndTheCatalogueKept) {
+    const std::string good = catalogueBody(
+        QStringLiteral("Response"),
+        item(QStringLiteral("00201507004001000001"), QStringLiteral("名"), QStringLiteral("ON")));
+    std::string bomb = "<?xml version=\"1.0\"?>\r\n<!DOCTYPE r [<!ENTITY x \"" +
+                       std::string(4000, 'x') + "\">]>\r\n<Response><CmdType>Catalog</CmdType>" +
+                       "<DeviceList><Item><Name>";
+    for (int i = 0; i < 2000; ++i)
+        bomb += "&x;";
+    bomb += "</Name></Item></DeviceList></Response>";
+    // 32 levels with the four of the catalogue; neither <b/> nor the comment opens one.
+    std::string deepest = "<b/><!-- <c> -->";
+    for (int i = 0; i < 28; ++i)
+        deepest = "<a x=\"1\">" + deepest + "</a>";
+    const std::string nested = "<a>" + deepest + "</a>";
+    struct Row {
+        const char* name;
+        std::string body;
+        const char* note;
+    };
+    const std::vector<Row> rows = {
+        {"internal entities", bomb, "refused: it declares a DOCTYPE"},
+        {"external entity",
+         "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+         "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>&x;</Name></Item>"
+         "</DeviceList></Response>",
+         "refused: it declares a DOCTYPE"},
+        {"deep nesting",
+         "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>" + nested +
+             "</Name></Item></DeviceList></Response>",
+         "nest deeper than 32"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CCTVCAR car;
+        configure(car);
+        ASSERT_GT(feed(car, request("MESSAGE", good)), 0);
+        ASSERT_GT(feed(car, request("MESSAGE", row.body)), 0);
+        EXPECT_EQ(car.messageKind(), "MESSAGE");
+        EXPECT_EQ(car.bodyCommand(), manscdp::Command::Other);
+        ASSERT_EQ(car.catalogue().size(), 1u);
+        ASSERT_EQ(car.bodyNotes().lines().size(), 1u);
+        EXPECT_NE(car.bodyNotes().lines()[0].find(row.note), std::string::npos)
+            << car.bodyNotes().lines()[0];
+    }
+    CCTVCAR car;
+    configure(car);
+    feed(car, request("MESSAGE", "<Response><CmdType>Catalog</CmdType><DeviceList><Item><Name>" +
+                                     deepest + "</Name></Item></DeviceList></Response>"));
+    EXPECT_EQ(car.bodyCommand(), manscdp::Command::Catalog);
+}
+
+TEST(Catalogue, InvalidGb18030IsReadAsReplacementCharacters) {
+    std::string body = catalogueBody(
+        QStringLiteral("Response"),
+        item(QStringLiteral("00201507004001000001"), QStringLiteral("AB"), QStringLiteral("ON")));
+    body.replace(body.find("<Name>AB"), 8, "<Name>\x81\x20\xFF\x80");
+    CCTVCAR car;
+    configure(car);
+    ASSERT_GT(feed(car, request("MESSAGE", body)), 0);
     ASSERT_EQ(car.catalogue().size(), 1u);
-    QByteArray stored(car.catalogue()[0].Name);
-    EXPECT_EQ(stored.size(), 254);
-    EXPECT_EQ(QTextCodec::codecForName("GB18030")->toUnicode(stored), name.left(127));
+    const QByteArray name(car.catalogue()[0].Name);
+    EXPECT_FALSE(name.isEmpty());
+    EXPECT_EQ(gb18030(QTextCodec::codecForName("GB18030")->toUnicode(name)), name);
+    ASSERT_FALSE(car.bodyNotes().lines().empty());
+    EXPECT_NE(car.bodyNotes().lines()[0].find("not GB18030"), std::string::npos);
+}
+
+TEST(Catalogue, NotesAreBounded) {
+    QString items;
+    for (int i = 0; i < 100; ++i)
+        items +=
+            item(QStringLiteral("00201507004001000001"), QStringLiteral("名"), QStringLiteral("ON"),
+                 QStringLiteral("<IPAddress>::ffff:10.10.10.10</IPAddress>"));
+    CCTVCAR car;
+    configure(car);
+    ASSERT_GT(feed(car, request("MESSAGE", catalogueBody(QStringLiteral("Response"), items))), 0);
+    EXPECT_EQ(car.catalogue().size(), 100u);
+    EXPECT_EQ(car.bodyNotes().lines().size(), manscdp::Notes::kKept);
+    EXPECT_EQ(car.bodyNotes().more(), 100u - manscdp::Notes::kKept);
 }
 
 TEST(Catalogue, BodyStopsAtTheDatagramsZero) {

@@ -1,10 +1,11 @@
-// Arbitrary datagrams through the handler while a playback dialog is open, then every reply
-// that echoes what was received.
+// Arbitrary datagrams through the handler while a playback dialog is open, a record answer
+// through the assembler and the timeline, then every reply that echoes what was received.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "CCTVCAR.h"
+#include "recordtimeline.h"
 
 namespace {
 
@@ -31,6 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int r = car.handleIncoming(reinterpret_cast<const char*>(data), count);
     if (r < -1 || (r <= 0 && !car.messageKind().empty()))
         __builtin_trap();
+    if (car.bodyCommand() == manscdp::Command::RecordInfo) {
+        recordquery::RecordAssembler assembler;
+        assembler.begin(17, QStringLiteral("34020000001310000001"));
+        manscdp::Notes notes;
+        assembler.add(car.recordPage(), &notes);
+        recordquery::Timeline::of(1700000000, 1700086400, assembler.segments());
+    }
     car.buildMessageOk(&length);
     car.buildPlaybackMessageOk(&length);
     car.buildByeOk(&length);
