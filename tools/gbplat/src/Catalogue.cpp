@@ -77,6 +77,16 @@ std::string itemXml(const Camera& cam, const std::string& parentId) {
 
 }  // namespace
 
+CameraDirectory::CameraDirectory(std::vector<Camera> cameras) : cameras_(std::move(cameras)) {
+    for (size_t i = 0; i < cameras_.size(); ++i)
+        index_[cameras_[i].code] = i;
+}
+
+const Camera* CameraDirectory::find(const std::string& code) const {
+    auto it = index_.find(code);
+    return it == index_.end() ? nullptr : &cameras_[it->second];
+}
+
 std::vector<Camera> parseCameraCsv(const std::string& text, std::vector<std::string>* problems) {
     std::vector<Camera> cameras;
     std::set<std::string> seen;
@@ -184,6 +194,13 @@ std::vector<CatalogPage> catalogPages(size_t cameraCount, size_t pageSize) {
     for (size_t first = 0; first < cameraCount; first += pageSize) {
         pages.push_back({first, std::min(pageSize, cameraCount - first)});
     }
+    return pages;
+}
+
+std::vector<CatalogPage> answerPages(size_t itemCount, size_t pageSize) {
+    auto pages = catalogPages(itemCount, pageSize);
+    if (pages.empty())
+        pages.push_back({0, 0});
     return pages;
 }
 

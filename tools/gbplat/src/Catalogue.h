@@ -2,6 +2,7 @@
 // carry them, encoded in GB18030 as the console's peers do.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,19 @@ struct Camera {
     int train = 0;
     int car = 0;
     int type = 0;
+};
+
+// The platform's cameras, in the file's order, found by code.
+class CameraDirectory {
+public:
+    explicit CameraDirectory(std::vector<Camera> cameras);
+    const std::vector<Camera>& all() const { return cameras_; }
+    size_t size() const { return cameras_.size(); }
+    const Camera* find(const std::string& code) const;
+
+private:
+    std::vector<Camera> cameras_;
+    std::map<std::string, size_t> index_;
 };
 
 // Reads "code,name,online,train,car,type" rows after a header line. Rows that are malformed
@@ -34,6 +48,8 @@ struct CatalogPage {
 
 // Pages of at most pageSize items covering all cameras in order (none for no cameras).
 std::vector<CatalogPage> catalogPages(size_t cameraCount, size_t pageSize);
+// The same, but an empty list is still answered: one page without items.
+std::vector<CatalogPage> answerPages(size_t itemCount, size_t pageSize);
 
 struct CatalogBodyInput {
     std::string root;  // "Response" or "Notify"
