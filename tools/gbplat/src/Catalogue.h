@@ -24,6 +24,8 @@ public:
     const std::vector<Camera>& all() const { return cameras_; }
     size_t size() const { return cameras_.size(); }
     const Camera* find(const std::string& code) const;
+    // Sets a camera's status; false when the camera is unknown.
+    bool setOnline(const std::string& code, bool online);
 
 private:
     std::vector<Camera> cameras_;
@@ -62,6 +64,12 @@ struct CatalogBodyInput {
 // The whole body in GB18030 bytes.
 std::string buildCatalogBody(const CatalogBodyInput& in, const std::vector<Camera>& cameras,
                              CatalogPage page);
+// A status change: each item as in the catalogue, with <Event> ON or OFF after its DeviceID.
+std::string buildCatalogChangeBody(const CatalogBodyInput& in, const std::vector<Camera>& changed);
+// The camera's name escaped for XML in GB18030 (its code when the name is not UTF-8), and the
+// place it is in.
+std::string xmlName(const Camera& cam);
+std::string cameraAddress(const Camera& cam);
 
 // Text of the first element with this name in a flat MANSCDP body; empty when absent.
 std::string xmlElementText(const std::string& body, const std::string& name);

@@ -2,6 +2,7 @@
 // request needs, and handed to the part that serves it.
 #include "Platform.h"
 
+#include "CameraStatus.h"
 #include "PagedSender.h"
 #include "Playbacks.h"
 #include "Queries.h"
@@ -21,14 +22,18 @@ struct Platform::Impl {
           core(cfg, clk, std::move(s), l),
           registrar(core),
           pager(core),
-          queries(core, registrar, cameras, pager),
-          subscriptions(core, cameras, pager),
+          queries(core, registrar, cameras, recordings, pager),
+          subscriptions(core, cameras),
+          status(core, cameras,
+                 [this](const std::string& code) { subscriptions.statusChanged(code); }),
           playbacks(core, cameras, recordings, m),
           outOfDialog{
               {"MESSAGE", [this](const Incoming& in) { queries.handleMessage(in); }},
               {"SUBSCRIBE", [this](const Incoming& in) { subscriptions.handleSubscribe(in); }},
               {"INVITE", [this](const Incoming& in) { playbacks.handleInvite(in); }},
-          } {}
+          } {
+        status.startFlapping();
+    }
 
     PlatformConfig cfg;
     CameraDirectory cameras;
@@ -38,6 +43,7 @@ struct Platform::Impl {
     PagedSender pager;
     Queries queries;
     Subscriptions subscriptions;
+    CameraStatus status;
     Playbacks playbacks;
     const std::map<std::string, Handler> outOfDialog;
 
@@ -179,6 +185,7 @@ struct Platform::Impl {
         playbacks.reset();
         subscriptions.reset();
         pager.reset();
+        status.startFlapping();  // the cameras go on changing: they are not the platform's
         ++core.stats.restarts;
         core.log.event(
             "restart: every registration, dialog and subscription forgotten; new nonce %s",
@@ -210,6 +217,16 @@ int Platform::byeOpenPlaybacks() {
 }
 bool Platform::byePlayback(const std::string& callId) {
     return impl_->playbacks.bye(callId);
+}
+StatusChange Platform::setCameraStatus(const std::string& code, bool online) {
+    return impl_->status.set(code, online);
+}
+std::optional<bool> Platform::cameraOnline(const std::string& code) const {
+    const Camera* cam = impl_->cameras.find(code);
+    return cam ? std::optional<bool>(cam->online) : std::nullopt;
+}
+size_t Platform::subscriptionCount() const {
+    return impl_->subscriptions.count();
 }
 const PlatformStats& Platform::stats() const {
     return impl_->core.stats;

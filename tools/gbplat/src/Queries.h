@@ -4,6 +4,7 @@
 
 #include "Catalogue.h"
 #include "PagedSender.h"
+#include "RecordingModel.h"
 #include "Registrar.h"
 
 namespace gbplat {
@@ -11,19 +12,27 @@ namespace gbplat {
 class Queries {
 public:
     Queries(SipCore& core, const Registrar& registrar, const CameraDirectory& cameras,
-            PagedSender& pager)
-        : core_(core), registrar_(registrar), cameras_(cameras), pager_(pager) {}
+            const RecordingModel& recordings, PagedSender& pager)
+        : core_(core),
+          registrar_(registrar),
+          cameras_(cameras),
+          recordings_(recordings),
+          pager_(pager) {}
 
     void handleMessage(const Incoming& in);
 
 private:
-    void startCatalogResponse(const std::string& user, const std::string& sn);
-    // A Response MESSAGE to the registered device, a new transaction of its own.
-    SipMessage responseMessage(const Registrar::Registration& reg, const std::string& body);
+    void keepalive(const Incoming& in);
+    void catalogQuery(const Incoming& in);
+    void recordQuery(const Incoming& in);
+    // Sends `pages` Response MESSAGEs to the registered device, one at a time.
+    void startResponse(const std::string& what, const std::string& user, size_t pages,
+                       std::function<std::string(size_t page)> body);
 
     SipCore& core_;
     const Registrar& registrar_;
     const CameraDirectory& cameras_;
+    const RecordingModel& recordings_;
     PagedSender& pager_;
     uint32_t outOfDialogCSeq_ = 1;
 };

@@ -99,7 +99,7 @@ void Registrar::acceptRegister(const Incoming& in) {
     }
     if (expires == 0 || !contactAddr) {
         if (expires == 0) {
-            registrations_.erase(user);
+            forget(user);
             core_.log.event("device %s unregistered", user.c_str());
         }
         return core_.respond(in, 200, "OK", core_.newTag(),
@@ -108,8 +108,14 @@ void Registrar::acceptRegister(const Incoming& in) {
     auto dest = core_.resolveTarget(contactAddr->uri, in.from);
     if (!dest)
         return core_.respond(in, 400, "Bad Request", core_.newTag());
+    // The Expires the console asked for is honoured, however short (compressed timers).
+    forget(user);
+    uint64_t timer = core_.addTimer(int64_t(expires) * 1000, [this, user] {
+        registrations_.erase(user);
+        core_.log.event("registration of %s expired", user.c_str());
+    });
     registrations_[user] = {in.ids.to.uri, contactAddr->uri, *dest,
-                            core_.clock.steadyMs() + int64_t(expires) * 1000};
+                            core_.clock.steadyMs() + int64_t(expires) * 1000, timer};
     ++core_.stats.registered;
     core_.log.event("device %s registered, contact %s, expires %d", user.c_str(),
                     contactAddr->uri.c_str(), expires);
@@ -117,6 +123,14 @@ void Registrar::acceptRegister(const Incoming& in) {
                   {{"Contact", "<" + contactAddr->uri + ">;expires=" + std::to_string(expires)},
                    {"Expires", std::to_string(expires)},
                    {"Date", dateValue()}});
+}
+
+void Registrar::forget(const std::string& user) {
+    auto it = registrations_.find(user);
+    if (it == registrations_.end())
+        return;
+    core_.cancelTimer(it->second.expiryTimer);
+    registrations_.erase(it);
 }
 
 // GB/T 28181 devices set their clock from the Date of the 200 to REGISTER.

@@ -16,6 +16,7 @@ public:
         std::string contactUri;
         Endpoint contact;
         int64_t expiresMs = 0;
+        uint64_t expiryTimer = 0;
     };
 
     explicit Registrar(SipCore& core);
@@ -34,6 +35,7 @@ public:
 private:
     void challenge(const Incoming& in, bool stale);
     void acceptRegister(const Incoming& in);
+    void forget(const std::string& user);
     std::string dateValue();
 
     SipCore& core_;
