@@ -316,6 +316,16 @@ TEST_F(StateFlow, StatusChangesReachEveryLiveSubscriber) {
     answerAll(r);
     EXPECT_TRUE(take().empty());
 
+    // Two quick changes are two NOTIFYs to each, in order, each as it happened.
+    plat->setCameraStatus(kCamera, true);
+    plat->setCameraStatus(kCamera, false);
+    std::vector<std::string> seenByA;
+    for (auto& n : answerAll(take())) {
+        if (n.to == kConsole)
+            seenByA.push_back(xmlText(itemOf(bodyOf(n.text), kCamera), "Event"));
+    }
+    EXPECT_EQ(seenByA, (std::vector<std::string>{"ON", "OFF"}));
+
     // b ends its subscription; a refuses the next NOTIFY with 481, which ends a's too.
     ++b.cseq;
     answerAll(in(subscribeText(b, 0), kOtherConsole));

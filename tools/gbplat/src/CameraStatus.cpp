@@ -18,7 +18,7 @@ StatusChange CameraStatus::set(const std::string& code, bool online) {
         return StatusChange::Unchanged;
     cameras_.setOnline(code, online);
     core_.log.event("camera %s status %s", code.c_str(), online ? "ON" : "OFF");
-    announce_(code);
+    announce_(*cam);
     return StatusChange::Changed;
 }
 

@@ -15,7 +15,7 @@ namespace gbplat {
 
 class CameraStatus {
 public:
-    using AnnounceFn = std::function<void(const std::string& code)>;
+    using AnnounceFn = std::function<void(const Camera& camera)>;
 
     CameraStatus(SipCore& core, CameraDirectory& cameras, AnnounceFn announce);
 

@@ -24,8 +24,7 @@ struct Platform::Impl {
           pager(core),
           queries(core, registrar, cameras, recordings, pager),
           subscriptions(core, cameras),
-          status(core, cameras,
-                 [this](const std::string& code) { subscriptions.statusChanged(code); }),
+          status(core, cameras, [this](const Camera& cam) { subscriptions.statusChanged(cam); }),
           playbacks(core, cameras, recordings, m),
           outOfDialog{
               {"MESSAGE", [this](const Incoming& in) { queries.handleMessage(in); }},

@@ -134,10 +134,17 @@ void Subscriptions::startCatalogue(Subscription& s, const std::string& sn) {
                     s.catalogPages.size());
 }
 
-void Subscriptions::statusChanged(const std::string& code) {
+void Subscriptions::statusChanged(const Camera& camera) {
+    // A subscriber that answers nothing loses its subscription after 64 × T1; until then its
+    // backlog is bounded.
+    const size_t maxBacklog = 1024;
     for (auto& [key, s] : subscriptions_) {
-        if (std::find(s.changed.begin(), s.changed.end(), code) == s.changed.end())
-            s.changed.push_back(code);
+        if (s.changes.size() >= maxBacklog) {
+            core_.log.event("subscription %s: status change backlog full, oldest dropped",
+                            key.callId.c_str());
+            s.changes.pop_front();
+        }
+        s.changes.push_back(camera);
         sendNext(key);
     }
 }
@@ -151,17 +158,12 @@ void Subscriptions::sendNext(const DialogKey& key) {
     const PlatformConfig& cfg = core_.cfg;
     std::string body;
     std::optional<uint32_t> round;  // the catalogue's, when a page of it goes
-    if (!s.changed.empty()) {
-        size_t n = std::min(s.changed.size(), cfg.pageSize);
-        std::vector<Camera> items;
-        for (size_t i = 0; i < n; ++i) {
-            if (const Camera* cam = cameras_.find(s.changed[i]))
-                items.push_back(*cam);
-        }
-        s.changed.erase(s.changed.begin(), s.changed.begin() + long(n));
+    if (!s.changes.empty()) {
+        std::vector<Camera> change{s.changes.front()};
+        s.changes.pop_front();
         CatalogBodyInput in{"Notify", std::to_string(core_.nextSn()), cfg.deviceId, cfg.xmlEncoding,
-                            items.size()};
-        body = buildCatalogChangeBody(in, items);
+                            1};
+        body = buildCatalogChangeBody(in, change);
     } else if (s.nextPage < s.catalogPages.size()) {
         CatalogBodyInput in{"Notify", s.catalogSn, cfg.deviceId, cfg.xmlEncoding, cameras_.size()};
         body = buildCatalogBody(in, cameras_.all(), s.catalogPages[s.nextPage]);

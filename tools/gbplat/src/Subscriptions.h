@@ -6,6 +6,7 @@
 #include "Catalogue.h"
 #include "SipCore.h"
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <vector>
@@ -22,7 +23,7 @@ public:
     // A request inside one of our subscriptions; false when it names none.
     bool handleInDialog(const Incoming& in, const DialogKey& key);
     // A camera's status changed: every live subscription gets a NOTIFY with it.
-    void statusChanged(const std::string& code);
+    void statusChanged(const Camera& camera);
     size_t count() const { return subscriptions_.size(); }
     // Forgets every subscription without a word (a restart).
     void reset() { subscriptions_.clear(); }
@@ -39,8 +40,9 @@ private:
         uint32_t localCSeq = 0;
         int64_t expiresMs = 0;
         uint64_t expiryTimer = 0;
-        // What is still to be sent: status changes first, then the rest of the catalogue.
-        std::vector<std::string> changed;
+        // What is still to be sent: status changes first, each as it happened, then the rest
+        // of the catalogue.
+        std::deque<Camera> changes;
         std::string catalogSn;
         std::vector<CatalogPage> catalogPages;
         size_t nextPage = 0;

@@ -275,8 +275,10 @@ void installSignals() {
         sigaction(s, &sa, nullptr);
 }
 
-// Reads every pending datagram; oversized ones are cut by the kernel and flagged.
-void drainSocket(int fd, Platform& platform, EventLog& log) {
+// Reads every pending datagram and hands it on; oversized ones are cut by the kernel, so they
+// are flagged and dropped.
+template <typename Take>
+void drainSocket(int fd, EventLog& log, const char* what, Take take) {
     static char buf[65536];
     for (;;) {
         sockaddr_in sa{};
@@ -289,10 +291,10 @@ void drainSocket(int fd, Platform& platform, EventLog& log) {
         inet_ntop(AF_INET, &sa.sin_addr, host, sizeof host);
         Endpoint from{host, ntohs(sa.sin_port)};
         if (size_t(n) > sizeof buf) {
-            log.event("datagram of %zd bytes from %s is too long: dropped", n, from.text().c_str());
+            log.event("%s of %zd bytes from %s is too long: dropped", what, n, from.text().c_str());
             continue;
         }
-        platform.onDatagram(std::string(buf, size_t(n)), from);
+        take(std::string(buf, size_t(n)), from);
     }
 }
 
@@ -328,31 +330,18 @@ std::string applyStatusCommand(const std::string& line, Platform& platform, Even
 
 // Status commands on the control port: each datagram holds lines "CODE ON|OFF" and is answered
 // to its sender with one line per command ("OK CODE OFF", "OK CODE OFF unchanged", "ERR …").
-void serveControl(int fd, Platform& platform, EventLog& log) {
-    char buf[4096];
-    for (;;) {
-        sockaddr_in sa{};
-        socklen_t len = sizeof sa;
-        ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC,
-                             reinterpret_cast<sockaddr*>(&sa), &len);
-        if (n < 0)
-            return;
-        if (size_t(n) > sizeof buf) {
-            log.event("control datagram of %zd bytes is too long: dropped", n);
-            continue;
-        }
-        std::istringstream lines(std::string(buf, size_t(n)));
-        std::string line, reply;
-        while (std::getline(lines, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.find_first_not_of(" \t") != std::string::npos)
-                reply += applyStatusCommand(line, platform, log);
-        }
-        if (!reply.empty()) {
-            sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        }
+void serveControl(int fd, const std::string& datagram, const Endpoint& from, Platform& platform,
+                  EventLog& log) {
+    std::istringstream lines(datagram);
+    std::string line, reply;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos)
+            reply += applyStatusCommand(line, platform, log);
     }
+    if (!reply.empty())
+        sendDatagram(fd, from, reply.data(), reply.size());
 }
 
 }  // namespace
@@ -485,10 +474,17 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        if (r > 0 && (fds[0].revents & POLLIN))
-            drainSocket(fd, platform, log);
-        if (r > 0 && (fds[2].revents & POLLIN))
-            serveControl(control.fd, platform, log);
+        if (r > 0 && (fds[0].revents & POLLIN)) {
+            drainSocket(fd, log, "datagram", [&](const std::string& d, const Endpoint& from) {
+                platform.onDatagram(d, from);
+            });
+        }
+        if (r > 0 && (fds[2].revents & POLLIN)) {
+            drainSocket(control.fd, log, "control datagram",
+                        [&](const std::string& d, const Endpoint& from) {
+                            serveControl(control.fd, d, from, platform, log);
+                        });
+        }
     }
     log.event("stopping");
     media.stopAll();  // the stream threads log as they end: before the log file closes
