@@ -165,9 +165,42 @@ TEST_F(GbplatProgram, PlatformByeFault) {
     EXPECT_NE(p.log().find("our BYE for"), std::string::npos);
 }
 
+// The status commands a test script sends, and the log lines it can wait for.
+TEST(GbplatStatus, ControlPortAndFlaps) {
+    GbplatProcess p;
+    int control = freeUdpPort();
+    ASSERT_FALSE(p.start({"--control-port", std::to_string(control)}).empty());
+    UdpClient script;
+    script.send(control, std::string(kCamera) + " OFF\r\n00399001010019999999 ON\nnonsense\n");
+    EXPECT_EQ(script.receive(), "OK " + std::string(kCamera) +
+                                    " OFF\nERR unknown camera 00399001010019999999\n"
+                                    "ERR expected CODE ON|OFF\n");
+    script.send(control, std::string(kCamera) + " OFF\n");
+    EXPECT_EQ(script.receive(), "OK " + std::string(kCamera) + " OFF unchanged\n");
+    EXPECT_EQ(p.stop(), 0);
+    EXPECT_NE(p.log().find("EVENT camera " + std::string(kCamera) + " status OFF\n"),
+              std::string::npos);
+
+    GbplatProcess flapping;
+    ASSERT_FALSE(flapping.start({"--flap", "0.1", "--seed", "5"}).empty());
+    usleep(600'000);
+    EXPECT_EQ(flapping.stop(), 0);
+    std::string log = flapping.log();
+    int changes = 0;
+    for (size_t at = log.find("EVENT camera "); at != std::string::npos;
+         at = log.find("EVENT camera ", at + 1)) {
+        ++changes;
+    }
+    EXPECT_GE(changes, 3);
+    EXPECT_NE(log.find("(seed 5)"), std::string::npos);
+}
+
 TEST(GbplatOptions, BadOptionIsRefusedWithUsage) {
-    int status = std::system(GBPLAT_BIN " --port 0 > /dev/null 2>&1");
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    for (const char* bad : {" --port 0", " --flap 0", " --subscribe-expires-max 0", " --seed -1"}) {
+        int status = std::system((std::string(GBPLAT_BIN) + bad + " > /dev/null 2>&1").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 2) << bad;
+    }
+    int status;
     status =
         std::system(GBPLAT_BIN " --cameras /nonexistent/cameras.csv --port 1 > /dev/null 2>&1");
     EXPECT_EQ(WEXITSTATUS(status), 1);

@@ -1,8 +1,10 @@
 // The pure parts of gbplat: message reader, digest, playback clock, recording spans, catalogue.
+#include "CameraStatus.h"
 #include "Catalogue.h"
 #include "Digest.h"
 #include "PlaybackClock.h"
 #include "PlaybackText.h"
+#include "RecordInfo.h"
 #include "RecordingModel.h"
 #include "SipMessage.h"
 
@@ -355,4 +357,52 @@ TEST(CatalogueTest, BodyIsGb18030WithStatusAndSumNum) {
     EXPECT_NE(escaped.find("&lt;1&gt;"), std::string::npos);
     std::string out;
     EXPECT_FALSE(utf8ToGb18030("\xff\xfe", out));
+}
+
+TEST(RecordInfoTest, LocalTimesAreReadStrictly) {
+    const int64_t nine = 1709629200;  // 2024-03-05 09:00:00 UTC
+    struct Case {
+        const char* text;
+        int64_t offset;
+        std::optional<int64_t> expected;
+    } cases[] = {
+        {"2024-03-05T09:00:00", 0, nine},
+        {"2024-03-05 09:00:00", 0, nine},
+        {"2024-03-05T17:00:00", 8 * 3600, nine},  // the same instant at UTC+8
+        {"2024-02-29T00:00:00", 0, 1709164800},
+        {"2023-02-29T00:00:00", 0, std::nullopt},
+        {"2024-03-05T24:00:00", 0, std::nullopt},
+        {"2024-13-05T09:00:00", 0, std::nullopt},
+        {"2024-03-05T09:00", 0, std::nullopt},
+        {"2024-03-05T09:00:00Z", 0, std::nullopt},
+        {"2024/03/05T09:00:00", 0, std::nullopt},
+        {"2024-03-05T09:0a:00", 0, std::nullopt},
+        {"", 0, std::nullopt},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(parseLocalTime(c.text, c.offset), c.expected) << c.text;
+    EXPECT_EQ(formatLocalTime(nine, 8 * 3600), "2024-03-05T17:00:00");
+}
+
+TEST(CameraStatusTest, CommandLines) {
+    struct Case {
+        const char* line;
+        bool ok;
+        bool online;
+    } cases[] = {
+        {"00309900101001000001 OFF", true, false},
+        {"  00309900101001000001\tON ", true, true},
+        {"00309900101001000001 on", false, false},
+        {"00309900101001000001", false, false},
+        {"00309900101001000001 ON extra", false, false},
+        {"", false, false},
+    };
+    for (auto& c : cases) {
+        auto cmd = parseStatusCommand(c.line);
+        ASSERT_EQ(bool(cmd), c.ok) << c.line;
+        if (cmd) {
+            EXPECT_EQ(cmd->code, "00309900101001000001") << c.line;
+            EXPECT_EQ(cmd->online, c.online) << c.line;
+        }
+    }
 }

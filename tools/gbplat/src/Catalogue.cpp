@@ -50,19 +50,20 @@ bool toInt(const std::string& s, int& out) {
     return true;
 }
 
-std::string itemXml(const Camera& cam, const std::string& parentId) {
-    std::string name;
-    if (!utf8ToGb18030(xmlEscape(cam.name), name))
-        name = cam.code;
+// A change notice (a status NOTIFY) names what changed in <Event>, as GB/T 28181 platforms do.
+std::string itemXml(const Camera& cam, const std::string& parentId, bool withEvent) {
+    const char* status = cam.online ? "ON" : "OFF";
     std::ostringstream o;
     o << "<Item>\r\n"
-      << "<DeviceID>" << cam.code << "</DeviceID>\r\n"
-      << "<Name>" << name << "</Name>\r\n"
+      << "<DeviceID>" << cam.code << "</DeviceID>\r\n";
+    if (withEvent)
+        o << "<Event>" << status << "</Event>\r\n";
+    o << "<Name>" << xmlName(cam) << "</Name>\r\n"
       << "<Manufacturer>Demo</Manufacturer>\r\n"
       << "<Model>IPC</Model>\r\n"
       << "<Owner>Owner</Owner>\r\n"
       << "<CivilCode>" << cam.code.substr(0, 6) << "</CivilCode>\r\n"
-      << "<Address>Train " << cam.train << " Car " << cam.car << "</Address>\r\n"
+      << "<Address>" << cameraAddress(cam) << "</Address>\r\n"
       << "<Parental>0</Parental>\r\n"
       << "<ParentID>" << parentId << "</ParentID>\r\n"
       << "<SafetyWay>0</SafetyWay>\r\n"
@@ -70,12 +71,47 @@ std::string itemXml(const Camera& cam, const std::string& parentId) {
       << "<Secrecy>0</Secrecy>\r\n"
       << "<IPAddress>10." << cam.train % 256 << "." << cam.car % 256 << "." << cam.type % 256
       << "</IPAddress>\r\n"
-      << "<Status>" << (cam.online ? "ON" : "OFF") << "</Status>\r\n"
+      << "<Status>" << status << "</Status>\r\n"
       << "</Item>\r\n";
     return o.str();
 }
 
+std::string catalogBody(const CatalogBodyInput& in, const Camera* first, size_t count,
+                        bool withEvent) {
+    std::ostringstream o;
+    o << "<?xml version=\"1.0\" encoding=\"" << in.xmlEncoding << "\"?>\r\n"
+      << "<" << in.root << ">\r\n"
+      << "<CmdType>Catalog</CmdType>\r\n"
+      << "<SN>" << in.sn << "</SN>\r\n"
+      << "<DeviceID>" << in.deviceId << "</DeviceID>\r\n"
+      << "<SumNum>" << in.sumNum << "</SumNum>\r\n"
+      << "<DeviceList Num=\"" << count << "\">\r\n";
+    for (size_t i = 0; i < count; ++i)
+        o << itemXml(first[i], in.deviceId, withEvent);
+    o << "</DeviceList>\r\n"
+      << "</" << in.root << ">\r\n";
+    return o.str();
+}
+
 }  // namespace
+
+CameraDirectory::CameraDirectory(std::vector<Camera> cameras) : cameras_(std::move(cameras)) {
+    for (size_t i = 0; i < cameras_.size(); ++i)
+        index_[cameras_[i].code] = i;
+}
+
+const Camera* CameraDirectory::find(const std::string& code) const {
+    auto it = index_.find(code);
+    return it == index_.end() ? nullptr : &cameras_[it->second];
+}
+
+bool CameraDirectory::setOnline(const std::string& code, bool online) {
+    auto it = index_.find(code);
+    if (it == index_.end())
+        return false;
+    cameras_[it->second].online = online;
+    return true;
+}
 
 std::vector<Camera> parseCameraCsv(const std::string& text, std::vector<std::string>* problems) {
     std::vector<Camera> cameras;
@@ -187,22 +223,33 @@ std::vector<CatalogPage> catalogPages(size_t cameraCount, size_t pageSize) {
     return pages;
 }
 
+std::vector<CatalogPage> answerPages(size_t itemCount, size_t pageSize) {
+    auto pages = catalogPages(itemCount, pageSize);
+    if (pages.empty())
+        pages.push_back({0, 0});
+    return pages;
+}
+
 std::string buildCatalogBody(const CatalogBodyInput& in, const std::vector<Camera>& cameras,
                              CatalogPage page) {
-    std::ostringstream o;
-    o << "<?xml version=\"1.0\" encoding=\"" << in.xmlEncoding << "\"?>\r\n"
-      << "<" << in.root << ">\r\n"
-      << "<CmdType>Catalog</CmdType>\r\n"
-      << "<SN>" << in.sn << "</SN>\r\n"
-      << "<DeviceID>" << in.deviceId << "</DeviceID>\r\n"
-      << "<SumNum>" << in.sumNum << "</SumNum>\r\n"
-      << "<DeviceList Num=\"" << page.count << "\">\r\n";
-    for (size_t i = page.first; i < page.first + page.count && i < cameras.size(); ++i) {
-        o << itemXml(cameras[i], in.deviceId);
-    }
-    o << "</DeviceList>\r\n"
-      << "</" << in.root << ">\r\n";
-    return o.str();
+    size_t first = std::min(page.first, cameras.size());
+    size_t count = std::min(page.count, cameras.size() - first);
+    return catalogBody(in, cameras.data() + first, count, false);
+}
+
+std::string buildCatalogChangeBody(const CatalogBodyInput& in, const std::vector<Camera>& changed) {
+    return catalogBody(in, changed.data(), changed.size(), true);
+}
+
+std::string xmlName(const Camera& cam) {
+    std::string name;
+    if (!utf8ToGb18030(xmlEscape(cam.name), name))
+        name = cam.code;
+    return name;
+}
+
+std::string cameraAddress(const Camera& cam) {
+    return "Train " + std::to_string(cam.train) + " Car " + std::to_string(cam.car);
 }
 
 std::string xmlElementText(const std::string& body, const std::string& name) {

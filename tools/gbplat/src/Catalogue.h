@@ -2,6 +2,7 @@
 // carry them, encoded in GB18030 as the console's peers do.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,21 @@ struct Camera {
     int train = 0;
     int car = 0;
     int type = 0;
+};
+
+// The platform's cameras, in the file's order, found by code.
+class CameraDirectory {
+public:
+    explicit CameraDirectory(std::vector<Camera> cameras);
+    const std::vector<Camera>& all() const { return cameras_; }
+    size_t size() const { return cameras_.size(); }
+    const Camera* find(const std::string& code) const;
+    // Sets a camera's status; false when the camera is unknown.
+    bool setOnline(const std::string& code, bool online);
+
+private:
+    std::vector<Camera> cameras_;
+    std::map<std::string, size_t> index_;
 };
 
 // Reads "code,name,online,train,car,type" rows after a header line. Rows that are malformed
@@ -34,6 +50,8 @@ struct CatalogPage {
 
 // Pages of at most pageSize items covering all cameras in order (none for no cameras).
 std::vector<CatalogPage> catalogPages(size_t cameraCount, size_t pageSize);
+// The same, but an empty list is still answered: one page without items.
+std::vector<CatalogPage> answerPages(size_t itemCount, size_t pageSize);
 
 struct CatalogBodyInput {
     std::string root;  // "Response" or "Notify"
@@ -46,6 +64,12 @@ struct CatalogBodyInput {
 // The whole body in GB18030 bytes.
 std::string buildCatalogBody(const CatalogBodyInput& in, const std::vector<Camera>& cameras,
                              CatalogPage page);
+// A status change: each item as in the catalogue, with <Event> ON or OFF after its DeviceID.
+std::string buildCatalogChangeBody(const CatalogBodyInput& in, const std::vector<Camera>& changed);
+// The camera's name escaped for XML in GB18030 (its code when the name is not UTF-8), and the
+// place it is in.
+std::string xmlName(const Camera& cam);
+std::string cameraAddress(const Camera& cam);
 
 // Text of the first element with this name in a flat MANSCDP body; empty when absent.
 std::string xmlElementText(const std::string& body, const std::string& name);

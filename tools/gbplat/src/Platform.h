@@ -39,9 +39,14 @@ struct PlatformConfig {
     int t1Ms = 500;                // RFC 3261 T1; T2 is 8 × T1 and a transaction lasts 64 × T1
     int unregisteredStatus = 401;  // answer to a request from a device that is not registered
     int registerExpiresMax = 86400;
-    size_t maxStreams = 16;  // playbacks open at once while video is sent; more get 486
+    int subscribeExpiresMax = 3600;    // a SUBSCRIBE gets at most this, and this when it asks none
+    int flapMs = 0;                    // > 0: a random camera changes its status at this interval
+    std::optional<uint64_t> flapSeed;  // which cameras the flaps pick; none: random
+    size_t maxStreams = 16;            // playbacks open at once while video is sent; more get 486
     RecordingPolicy recording;
 };
+
+enum class StatusChange { Changed, Unchanged, UnknownCamera };
 
 class PlatformClock {
 public:
@@ -84,6 +89,12 @@ public:
     int byeOpenPlaybacks();
     // Fault: end one playback, by Call-ID, with our own BYE. False when it is not open.
     bool byePlayback(const std::string& callId);
+
+    // A camera goes offline or comes back: logged "camera CODE status OFF" and sent to every
+    // live subscription.
+    StatusChange setCameraStatus(const std::string& code, bool online);
+    std::optional<bool> cameraOnline(const std::string& code) const;
+    size_t subscriptionCount() const;
 
     const PlatformStats& stats() const;
     bool isRegistered(const std::string& user) const;

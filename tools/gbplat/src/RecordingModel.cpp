@@ -40,14 +40,20 @@ std::vector<TimeSpan> RecordingModel::segments(int64_t now) const {
 }
 
 std::optional<TimeSpan> RecordingModel::clip(TimeSpan requested, int64_t now) const {
+    auto found = within(requested, now);
+    return found.empty() ? std::nullopt : std::optional<TimeSpan>(found.front());
+}
+
+std::vector<TimeSpan> RecordingModel::within(TimeSpan requested, int64_t now) const {
+    std::vector<TimeSpan> out;
     if (requested.start >= requested.end)
-        return std::nullopt;
+        return out;
     for (const auto& seg : segments(now)) {
         TimeSpan cut{std::max(seg.start, requested.start), std::min(seg.end, requested.end)};
         if (cut.start < cut.end)
-            return cut;
+            out.push_back(cut);
     }
-    return std::nullopt;
+    return out;
 }
 
 }  // namespace gbplat

@@ -31,6 +31,8 @@ public:
     // The requested span cut down to the first recorded segment it overlaps; nothing when the
     // span is empty or covers no recording.
     std::optional<TimeSpan> clip(TimeSpan requested, int64_t now) const;
+    // Every recorded segment the span overlaps, cut to the span, oldest first.
+    std::vector<TimeSpan> within(TimeSpan requested, int64_t now) const;
 
 private:
     RecordingPolicy policy_;

@@ -1,4 +1,5 @@
 // gbplat: a demo GB/T 28181 video platform on UDP for the replay console, its demos and tests.
+#include "CameraStatus.h"
 #include "Platform.h"
 #include "StreamManager.h"
 #include "VideoSource.h"
@@ -19,6 +20,8 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <random>
+#include <sstream>
 #include <string>
 
 using namespace gbplat;
@@ -52,6 +55,7 @@ struct Options {
     bool logStderr = true;
     int faultRestartAfter = -1;  // seconds
     int faultByeAfter = -1;      // seconds after a playback is confirmed
+    int controlPort = 0;         // loopback UDP port for status commands; 0: none
 };
 
 const char* kUsage =
@@ -74,6 +78,10 @@ const char* kUsage =
     "  --speedup X             playback clock multiplier (1)\n"
     "  --t1 MS                 SIP timer T1 (500)\n"
     "  --unregistered 401|403  answer to a request from an unregistered device (401)\n"
+    "  --subscribe-expires-max N  longest subscription granted, in seconds (3600)\n"
+    "  --flap SECONDS          take a random camera offline or back online at this interval\n"
+    "  --seed N                seed of the cameras --flap picks (random)\n"
+    "  --control-port N        UDP port on 127.0.0.1 for \"CODE ON|OFF\" status commands\n"
     "  --log FILE              append the trace to FILE\n"
     "  --quiet                 no trace on stderr\n"
     "  --fault-restart-after S restart (forget registrations, new nonce) S seconds after start\n"
@@ -159,6 +167,21 @@ bool parseOptions(int argc, char** argv, Options& o) {
          }},
         {"--t1", number(c.t1Ms, 10, 10000)},
         {"--unregistered", number(c.unregisteredStatus, 401, 403)},
+        {"--subscribe-expires-max", number(c.subscribeExpiresMax, 1, 86400)},
+        {"--flap",
+         [&c](const std::string& v) {
+             char* end = nullptr;
+             double seconds = std::strtod(v.c_str(), &end);
+             c.flapMs = int(seconds * 1000);
+             return *end == '\0' && !v.empty() && seconds >= 0.01 && seconds <= 86400;
+         }},
+        {"--seed",
+         [&c](const std::string& v) {
+             char* end = nullptr;
+             c.flapSeed = std::strtoull(v.c_str(), &end, 10);
+             return *end == '\0' && !v.empty() && v[0] != '-';
+         }},
+        {"--control-port", number(o.controlPort, 1, 65535)},
         {"--log", text(o.logFile)},
         {"--fault-restart-after", number(o.faultRestartAfter, 0, 86400 * 365)},
         {"--fault-bye-after", number(o.faultByeAfter, 0, 86400)},
@@ -252,8 +275,10 @@ void installSignals() {
         sigaction(s, &sa, nullptr);
 }
 
-// Reads every pending datagram; oversized ones are cut by the kernel and flagged.
-void drainSocket(int fd, Platform& platform, EventLog& log) {
+// Reads every pending datagram and hands it on; oversized ones are cut by the kernel, so they
+// are flagged and dropped.
+template <typename Take>
+void drainSocket(int fd, EventLog& log, const char* what, Take take) {
     static char buf[65536];
     for (;;) {
         sockaddr_in sa{};
@@ -266,11 +291,57 @@ void drainSocket(int fd, Platform& platform, EventLog& log) {
         inet_ntop(AF_INET, &sa.sin_addr, host, sizeof host);
         Endpoint from{host, ntohs(sa.sin_port)};
         if (size_t(n) > sizeof buf) {
-            log.event("datagram of %zd bytes from %s is too long: dropped", n, from.text().c_str());
+            log.event("%s of %zd bytes from %s is too long: dropped", what, n, from.text().c_str());
             continue;
         }
-        platform.onDatagram(std::string(buf, size_t(n)), from);
+        take(std::string(buf, size_t(n)), from);
     }
+}
+
+// Printable for the log: at most 60 characters, control bytes shown as '?'.
+std::string printable(const std::string& text) {
+    std::string out = text.substr(0, 60);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return out;
+}
+
+std::string applyStatusCommand(const std::string& line, Platform& platform, EventLog& log) {
+    auto cmd = parseStatusCommand(line);
+    if (!cmd) {
+        log.event("control: unreadable command '%s'", printable(line).c_str());
+        return "ERR expected CODE ON|OFF\n";
+    }
+    const char* status = cmd->online ? "ON" : "OFF";
+    switch (platform.setCameraStatus(cmd->code, cmd->online)) {
+        case StatusChange::Changed:
+            return "OK " + cmd->code + " " + status + "\n";
+        case StatusChange::Unchanged:
+            log.event("control: camera %s is already %s", cmd->code.c_str(), status);
+            return "OK " + cmd->code + " " + status + " unchanged\n";
+        case StatusChange::UnknownCamera:
+            break;
+    }
+    log.event("control: unknown camera '%s'", printable(cmd->code).c_str());
+    return "ERR unknown camera " + printable(cmd->code) + "\n";
+}
+
+// Status commands on the control port: each datagram holds lines "CODE ON|OFF" and is answered
+// to its sender with one line per command ("OK CODE OFF", "OK CODE OFF unchanged", "ERR …").
+void serveControl(int fd, const std::string& datagram, const Endpoint& from, Platform& platform,
+                  EventLog& log) {
+    std::istringstream lines(datagram);
+    std::string line, reply;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos)
+            reply += applyStatusCommand(line, platform, log);
+    }
+    if (!reply.empty())
+        sendDatagram(fd, from, reply.data(), reply.size());
 }
 
 }  // namespace
@@ -282,6 +353,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     opt.platform.recording.utcOffsetSeconds = localUtcOffset();
+    if (!opt.platform.flapSeed)
+        opt.platform.flapSeed = std::random_device{}();  // logged, so a run can be repeated
     EventLog log;
     std::FILE* logFile = nullptr;
     if (!opt.logFile.empty()) {
@@ -321,6 +394,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gbplat: no socket for the video: %s\n", std::strerror(errno));
         return 1;
     }
+    SocketHolder control{opt.controlPort ? openSocket("127.0.0.1", opt.controlPort) : -1};
+    if (opt.controlPort && control.fd < 0) {
+        std::fprintf(stderr, "gbplat: cannot bind the control port 127.0.0.1:%d: %s\n",
+                     opt.controlPort, std::strerror(errno));
+        return 1;
+    }
     opt.media.utcOffsetSeconds = opt.platform.recording.utcOffsetSeconds;
     StreamManager media(
         opt.media,
@@ -343,6 +422,12 @@ int main(int argc, char** argv) {
     log.event("video from %s:%d: %dx%d synthetic recordings%s%s", opt.platform.address.c_str(),
               opt.platform.mediaPort, opt.media.width, opt.media.height,
               opt.media.mediaFile.empty() ? "" : ", replaced by ", opt.media.mediaFile.c_str());
+    if (opt.platform.flapMs > 0) {
+        log.event("a random camera changes its status every %d ms (seed %llu)", opt.platform.flapMs,
+                  static_cast<unsigned long long>(*opt.platform.flapSeed));
+    }
+    if (control.fd >= 0)
+        log.event("status commands on 127.0.0.1:%d", opt.controlPort);
     std::printf("gbplat listening on %s:%d\n", opt.platform.address.c_str(), opt.platform.port);
     std::fflush(stdout);
 
@@ -372,8 +457,8 @@ int main(int argc, char** argv) {
         int timeout = 200;
         if (next >= 0)
             timeout = int(std::clamp<int64_t>(next - clock.steadyMs(), 0, 200));
-        pollfd fds[2] = {{fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
-        int r = poll(fds, g_signalPipe[0] >= 0 ? 2 : 1, timeout);
+        pollfd fds[3] = {{fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}, {control.fd, POLLIN, 0}};
+        int r = poll(fds, 3, timeout);
         if (r < 0 && errno != EINTR)
             break;
         if (r > 0 && (fds[1].revents & POLLIN)) {
@@ -389,8 +474,17 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        if (r > 0 && (fds[0].revents & POLLIN))
-            drainSocket(fd, platform, log);
+        if (r > 0 && (fds[0].revents & POLLIN)) {
+            drainSocket(fd, log, "datagram", [&](const std::string& d, const Endpoint& from) {
+                platform.onDatagram(d, from);
+            });
+        }
+        if (r > 0 && (fds[2].revents & POLLIN)) {
+            drainSocket(control.fd, log, "control datagram",
+                        [&](const std::string& d, const Endpoint& from) {
+                            serveControl(control.fd, d, from, platform, log);
+                        });
+        }
     }
     log.event("stopping");
     media.stopAll();  // the stream threads log as they end: before the log file closes
