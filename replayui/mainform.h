@@ -6,6 +6,7 @@
 #include <QVector>
 #include <QWidget>
 #include <memory>
+#include <QtGlobal>
 
 #include "cameraselection.h"
 #include "cctv_records.h"
@@ -23,6 +24,8 @@ class MainForm;
 
 class MainForm : public QWidget {
     Q_OBJECT
+    // Datagrams the session has read off its socket (for the host's scripts).
+    Q_PROPERTY(qulonglong datagramsHandled READ datagramsHandled)
 public:
     MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* positionBlocks,
              int blockCount, void* hostContext, int placement);
@@ -40,6 +43,14 @@ public:
     MyScreenLabel* screenLabel() const { return m_screenLabel; }
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
+    qulonglong datagramsHandled() const;
+
+    // True while a host callback runs: deleting the form now would pull it from under the
+    // code that called the host.
+    bool inHostCall() const { return m_hostCalls > 0; }
+    // Ends the session with the platform (BYE for a playback) and closes its socket; the form
+    // stays until it is deleted.
+    void closeSession();
 
 public slots:
     void onClicked_moveUp();
@@ -75,6 +86,8 @@ private:
     void onPlaybackClosed();
     bool startBeforeEnd();
     void showNotice(const QString& text);
+    void resetSpeed();
+    struct HostCall;
     void moveCamera(int delta, const QString& edgeText);
 
     Ui::MainForm* ui;
@@ -92,4 +105,5 @@ private:
     QMap<QString, QString> m_monitorMap;
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
+    int m_hostCalls = 0;
 };

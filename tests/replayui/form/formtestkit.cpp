@@ -336,7 +336,8 @@ SessionTimings FormRig::quietTimings() {
     t.registerMs = 600000;
     t.keepaliveMs = 600000;
     t.reloginMs = 600000;
-    t.inviteWaitMs = 600000;
+    t.t1Ms = 60000;  // no retransmission within a test unless it asks for one
+    t.t2Ms = 60000;
     return t;
 }
 
