@@ -66,6 +66,7 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     setWindowFlags(Qt::FramelessWindowHint);
     applyStyleSheet();
     initWidgets();
+    ui->labelStatus->setText(m_session->shownStatus());  // what it said while starting
     connect(m_session, &SipSession::statusChanged, ui->labelStatus, &QLabel::setText);
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
@@ -90,6 +91,7 @@ MainForm::~MainForm() {
 }
 
 void MainForm::closeSession() {
+    m_closed = true;
     if (m_session != nullptr) {
         m_session->shutdown();
     }
@@ -347,11 +349,17 @@ void MainForm::onCatalogue() {
     const std::vector<SIP_CATALOG> items = m_session->codec().catalogue();
     for (const SIP_CATALOG& item : items) {
         const QString code = QString::fromLatin1(selection::fieldBytes(item.DeviceID));
+        if (m_closed) {
+            return;  // the host closed the form from a callback: it wants no more of them
+        }
         if (item.typeCode >= 1 && item.typeCode <= 6) {
             syncCamera(item, m_cameraMap.contains(code));
         } else if (item.typeCode == 21) {
             m_monitorMap.insert(QString::fromLatin1(selection::fieldBytes(item.ParentID)), code);
         }
+    }
+    if (m_closed) {
+        return;
     }
     refreshCameraList();
     syncMonitors();

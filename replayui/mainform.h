@@ -106,4 +106,5 @@ private:
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
     int m_hostCalls = 0;
+    bool m_closed = false;  // closeSession ran: no more host callbacks
 };

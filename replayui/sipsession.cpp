@@ -279,7 +279,8 @@ QString SipSession::statusText(int kind) {
 }
 
 void SipSession::setStatus(int kind) {
-    emit statusChanged(statusText(kind));
+    m_shownStatus = statusText(kind);
+    emit statusChanged(m_shownStatus);
 }
 
 void SipSession::showStatusLine(int kind, const char* statusLine) {

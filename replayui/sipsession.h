@@ -84,6 +84,7 @@ public:
     CCTVCAR& codec() { return m_codec; }
     QUdpSocket* socket() const { return m_socket; }
     const ReceiveStats& receiveStats() const { return m_stats; }
+    int reportedStrangers() const { return m_strangers.size(); }
     const sip::ClientTransactions& transactions() const { return m_transactions; }
 
     // Send actions; each returns true when a datagram went out.
@@ -106,6 +107,8 @@ public:
 
     // Texts of the status label for a kind; strips "SIP/2.0" from the remembered start line.
     QString statusText(int kind);
+    // The status text last reported (also one reported before anybody listened).
+    const QString& shownStatus() const { return m_shownStatus; }
 
 signals:
     void statusChanged(const QString& text);
@@ -233,6 +236,7 @@ private:
     std::string m_lastSent;          // text of the last datagram a send action sent
 
     QString m_lastStatusLine;
+    QString m_shownStatus;
     ReceiveStats m_stats;
     QSet<QString> m_strangers;             // sources already reported as not the platform
     std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated

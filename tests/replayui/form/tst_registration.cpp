@@ -38,6 +38,8 @@ private slots:
     void datagramSizeLimit();
     void withoutSettingsFileTheDefaultsConfigureTheSession();
     void brokenSocketIsReplacedBeforeASend();
+    void portTakenStopsTheSending();
+    void strangersAreReportedBoundedly();
 };
 
 void TestRegistration::twoStepsWithStatusTexts() {
@@ -296,6 +298,37 @@ void TestRegistration::brokenSocketIsReplacedBeforeASend() {
     p.send(p.reply(query, "200 OK"));
     QTRY_COMPARE(rig.form()->widgets()->labelStatus->text(),
                  QStringLiteral("控制状态反馈- 200 OK"));
+}
+
+// Sending from an unbound socket would go out from a port our headers do not name.
+void TestRegistration::portTakenStopsTheSending() {
+    SessionTimings t = FormRig::quietTimings();
+    t.registerMs = 50;
+    FormRig rig(t, true, false);
+    auto occupier = std::make_unique<QUdpSocket>();
+    QVERIFY(occupier->bind(QHostAddress::LocalHost, rig.formPort(), QUdpSocket::DontShareAddress));
+    rig.create();
+    ScriptedPlatform& p = rig.platform();
+    QCOMPARE(statusText(rig),
+             QStringLiteral("登录状态反馈- 无法绑定本地端口127.0.0.1:%1").arg(rig.formPort()));
+    QTest::qWait(200);
+    QCOMPARE(p.count(), 0);
+    occupier.reset();
+    QVERIFY(!p.waitFor("REGISTER ").isEmpty());
+    QCOMPARE(rig.form()->session()->socket()->localPort(), rig.formPort());
+}
+
+void TestRegistration::strangersAreReportedBoundedly() {
+    FormRig rig;
+    QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
+    for (int i = 2; i < 82; ++i) {
+        ScriptedPlatform stranger(QHostAddress(QStringLiteral("127.0.0.%1").arg(i)));
+        stranger.setFormPort(rig.formPort());
+        stranger.send("SIP/2.0 200 OK\r\n\r\n");
+        QTRY_COMPARE(handled.count(), i - 1);
+    }
+    QCOMPARE(rig.form()->session()->receiveStats().strangers, quint64(80));
+    QVERIFY(rig.form()->session()->reportedStrangers() <= 65);
 }
 
 QTEST_MAIN(TestRegistration)
