@@ -17,6 +17,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 using namespace gbplat;
@@ -49,6 +50,8 @@ struct Options {
     bool logStderr = true;
     int faultRestartAfter = -1;  // seconds
     int faultByeAfter = -1;      // seconds after a playback is confirmed
+    // Where every datagram goes instead of its destination (a relay in tests).
+    std::optional<Endpoint> outboundProxy;
 };
 
 const char* kUsage =
@@ -75,6 +78,7 @@ const char* kUsage =
     "  --quiet                 no trace on stderr\n"
     "  --fault-restart-after S restart (forget registrations, new nonce) S seconds after start\n"
     "  --fault-bye-after S     send BYE S seconds after each playback is confirmed\n"
+    "  --outbound-proxy H:P    send every datagram to H:P (a relay in tests)\n"
     "signals: SIGUSR1 restart, SIGUSR2 BYE for every open playback, SIGINT/SIGTERM stop\n";
 
 bool parseGap(const std::string& text, RecordingPolicy& p) {
@@ -144,6 +148,13 @@ bool parseOptions(int argc, char** argv, Options& o) {
         {"--log", text(o.logFile)},
         {"--fault-restart-after", number(o.faultRestartAfter, 0, 86400 * 365)},
         {"--fault-bye-after", number(o.faultByeAfter, 0, 86400)},
+        {"--outbound-proxy",
+         [&o](const std::string& v) {
+             const size_t colon = v.rfind(':');
+             const int port = colon == std::string::npos ? 0 : std::atoi(v.c_str() + colon + 1);
+             o.outboundProxy = Endpoint{v.substr(0, colon), port};
+             return port > 0 && port <= 65535;
+         }},
     };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -270,7 +281,10 @@ int main(int argc, char** argv) {
     SystemClock clock;
     Platform platform(
         opt.platform, cameras, clock,
-        [fd](const Endpoint& to, const std::string& b) { sendDatagram(fd, to, b); }, log);
+        [fd, proxy = opt.outboundProxy](const Endpoint& to, const std::string& b) {
+            sendDatagram(fd, proxy ? *proxy : to, b);
+        },
+        log);
     log.event("%zu cameras from %s; realm %s, device %s, challenge %s", cameras.size(),
               opt.cameraFile.c_str(), opt.platform.realm.c_str(), opt.platform.deviceId.c_str(),
               opt.platform.challengeStyle == ChallengeStyle::Compact ? "compact" : "spaced");
