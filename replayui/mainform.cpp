@@ -97,9 +97,6 @@ void MainForm::closeSession() {
     }
 }
 
-qulonglong MainForm::datagramsHandled() const {
-    return m_session->receiveStats().datagrams;
-}
 
 int MainForm::sipStep() const {
     return m_session->step();

@@ -6,7 +6,6 @@
 #include <QVector>
 #include <QWidget>
 #include <memory>
-#include <QtGlobal>
 
 #include "cameraselection.h"
 #include "cctv_records.h"
@@ -24,8 +23,6 @@ class MainForm;
 
 class MainForm : public QWidget {
     Q_OBJECT
-    // Datagrams the session has read off its socket (for the host's scripts).
-    Q_PROPERTY(qulonglong datagramsHandled READ datagramsHandled)
 public:
     MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* positionBlocks,
              int blockCount, void* hostContext, int placement);
@@ -43,7 +40,6 @@ public:
     MyScreenLabel* screenLabel() const { return m_screenLabel; }
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
-    qulonglong datagramsHandled() const;
 
     // True while a host callback runs: deleting the form now would pull it from under the
     // code that called the host.
