@@ -97,7 +97,6 @@ void MainForm::closeSession() {
     }
 }
 
-
 int MainForm::sipStep() const {
     return m_session->step();
 }

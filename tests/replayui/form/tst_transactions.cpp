@@ -1,6 +1,6 @@
-// The transaction layer on its own, on a clock the test moves: retransmission schedules, which
-// answers belong to a request, the answers kept for repeated requests, and the texts built from
-// an INVITE (CANCEL, ACK, BYE).
+// The transaction layer on its own, on a clock the test moves: retransmission schedules, answers
+// after the first, the answers kept for repeated requests, and the texts built from an INVITE
+// (CANCEL, ACK, BYE). Which answers belong to a request is tested with the form.
 #include <QtTest>
 
 #include "siptexts.h"
@@ -38,7 +38,6 @@ class TestTransactions : public QObject {
 private slots:
     void retransmissionSchedule_data();
     void retransmissionSchedule();
-    void answerBelongsOnlyToItsRequest();
     void answersAfterTheFirst();
     void answeredRequestsAreBounded();
     void branchOfAVia_data();
@@ -95,25 +94,6 @@ void TestTransactions::retransmissionSchedule() {
     QCOMPARE(gaveUpAt, giveUp);
     QCOMPARE(table.find(id)->status, 408);
     QVERIFY(!table.waiting(7));
-}
-
-void TestTransactions::answerBelongsOnlyToItsRequest() {
-    FakeClock clock;
-    ClientTransactions table(clock.fn());
-    table.start(key("INFO", 6), "info", 1);
-    const struct {
-        const char* name;
-        RequestKey response;
-    } strangers[] = {
-        {"other branch", key("INFO", 6, "z9hG4bK-2")},
-        {"other CSeq number", key("INFO", 7)},
-        {"other method", key("BYE", 6)},
-        {"other Call-ID", RequestKey{"z9hG4bK-1", 6, "INFO", "call-2"}},
-    };
-    for (const auto& row : strangers) {
-        QVERIFY2(table.match(row.response) == nullptr, row.name);
-    }
-    QVERIFY(table.match(key("INFO", 6)) != nullptr);
 }
 
 void TestTransactions::answersAfterTheFirst() {
