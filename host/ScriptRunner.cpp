@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTimeEdit>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -67,6 +68,13 @@ void closeDialog(QWidget* dialog) {
 ScriptRunner::ScriptRunner(QWidget* window, QObject* parent) : QObject(parent), m_window(window) {
     m_timer.setInterval(25);
     connect(&m_timer, &QTimer::timeout, this, &ScriptRunner::tick);
+    m_stallTimer.setInterval(5);
+    m_stallTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        const qint64 now = m_clock.elapsed();
+        m_longestStall = std::max(m_longestStall, now - m_lastStallTick);
+        m_lastStallTick = now;
+    });
 }
 
 const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
@@ -157,6 +165,27 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               emit r.message(s.args[0]);
               return Status::Done;
           }}},
+        {"mark",
+         {1, true,
+          [](S& r, const Step& s) {
+              emit r.message(QString("MARK %1 %2").arg(r.m_clock.elapsed()).arg(s.args[0]));
+              return Status::Done;
+          }}},
+        {"stall-watch",
+         {0, false,
+          [](S& r, const Step&) {
+              r.m_longestStall = 0;
+              r.m_lastStallTick = r.m_clock.elapsed();
+              r.m_stallTimer.start();
+              return Status::Done;
+          }}},
+        {"stall-report",
+         {0, false,
+          [](S& r, const Step&) {
+              r.m_stallTimer.stop();
+              emit r.message(QString("STALL %1 ms").arg(r.m_longestStall));
+              return Status::Done;
+          }}},
         {"quit",
          {0, false,
           [](S& r, const Step& s) {
@@ -211,6 +240,7 @@ bool ScriptRunner::load(const QString& text) {
 }
 
 void ScriptRunner::start() {
+    m_clock.start();
     m_index = 0;
     m_stepStarted = false;
     m_timer.start();
@@ -233,6 +263,7 @@ void ScriptRunner::runCurrentStep() {
     const Step& step = m_steps[m_index];
     if (!m_stepStarted) {
         m_stepStarted = true;
+        m_fileSeen = FileSeen();
         m_stepDeadline = nowMs() + m_defaultTimeoutMs;
         emit message(QString("script: %1").arg(step.raw));
     }
@@ -325,21 +356,26 @@ ScriptRunner::Status ScriptRunner::doWaitText(const QString& object, const QStri
 }
 
 ScriptRunner::Status ScriptRunner::doWaitFile(const Step& s) {
-    // Reading a growing log on every tick would cost more than the wait; four looks a second do.
-    if (nowMs() < m_nextFileLook)
-        return Status::Pending;
-    m_nextFileLook = nowMs() + 250;
+    // Each look reads only what the file gained since the last one, so looking on every tick
+    // costs little even for a long log, and a step's time is known to a tick.
     QFile file(s.args[0]);
     if (!file.open(QIODevice::ReadOnly))
         return Status::Pending;
+    if (file.size() < m_fileSeen.offset)
+        m_fileSeen = FileSeen();  // rotated or truncated: from the start again
+    file.seek(m_fileSeen.offset);
     const QByteArray text = s.args[2].toUtf8();
-    int count = 0;
-    while (!file.atEnd())
-        if (file.readLine().contains(text))
-            ++count;
-    if (count < s.args[1].toInt())
+    QByteArray chunk = m_fileSeen.partial + file.readAll();
+    m_fileSeen.offset = file.pos();
+    const int lastEnd = chunk.lastIndexOf('\n');
+    m_fileSeen.partial = chunk.mid(lastEnd + 1);
+    chunk.truncate(lastEnd + 1);
+    for (const QByteArray& line : chunk.split('\n'))
+        if (line.contains(text))
+            ++m_fileSeen.matches;
+    if (m_fileSeen.matches < s.args[1].toInt())
         return Status::Pending;
-    m_nextFileLook = 0;
+    m_fileSeen = FileSeen();
     return Status::Done;
 }
 

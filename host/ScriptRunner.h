@@ -21,8 +21,12 @@
 //   exec <command>                     run a shell command and wait for it (the event loop
 //                                      waits too: keep it short; wait-file waits without blocking)
 //   echo <text>                        print a line
+//   mark <text>                        print "MARK <ms since the start> <text>" (step times)
+//   stall-watch                        start watching the event loop with a 5 ms timer
+//   stall-report                       print "STALL <longest gap between its ticks> ms"
 //   quit [code]                        end the session with the code (default 0)
 // ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -87,10 +91,19 @@ private:
     int m_defaultTimeoutMs = 15000;
     qint64 m_stepDeadline = 0;
     qint64 m_waitUntil = 0;
-    qint64 m_nextFileLook = 0;
+    struct FileSeen {  // what wait-file has read of its file so far
+        qint64 offset = 0;
+        int matches = 0;
+        QByteArray partial;  // a last line not yet ended
+    };
+    FileSeen m_fileSeen;
     bool m_stepStarted = false;
     bool m_busy = false;
     QString m_outputDir;
     QString m_error;
     QTimer m_timer;
+    QElapsedTimer m_clock;  // since start()
+    QTimer m_stallTimer;
+    qint64 m_lastStallTick = 0;
+    qint64 m_longestStall = 0;
 };

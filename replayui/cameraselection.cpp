@@ -1,15 +1,33 @@
 #include "cameraselection.h"
 
 #include <QTextCodec>
+#include <algorithm>
 #include <cstring>
 
 namespace selection {
+
+size_t gbkPrefix(const char* text, size_t length, size_t limit) {
+    size_t at = 0;
+    while (at < length) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        size_t width = 1;
+        if (lead >= 0x81 && lead <= 0xFE) {
+            const bool fourBytes = at + 1 < length && text[at + 1] >= '0' && text[at + 1] <= '9';
+            width = fourBytes ? 4 : 2;
+        }
+        if (at + width > limit) {
+            break;
+        }
+        at += width;
+    }
+    return std::min(at, length);
+}
 
 void copyField(char* dst, size_t capacity, const QByteArray& src) {
     if (capacity == 0) {
         return;
     }
-    const size_t n = std::min(capacity - 1, static_cast<size_t>(src.size()));
+    const size_t n = gbkPrefix(src.constData(), static_cast<size_t>(src.size()), capacity - 1);
     std::memcpy(dst, src.constData(), n);
     std::memset(dst + n, 0, capacity - n);
 }
@@ -72,8 +90,10 @@ QVector<CameraEntry> matchingCameras(const CameraMap& cameras, const StationRow*
     for (auto it = cameras.cbegin(); it != cameras.cend(); ++it) {
         const CameraRow& row = it.value();
         if (cameraMatches(row, *station, train, car)) {
+            const QByteArray name = fieldBytes(row.F6003_CAMERANAME);
+            const size_t kept = gbkPrefix(name.constData(), static_cast<size_t>(name.size()), 39);
             out.push_back(
-                {fieldBytes(row.F6003_CAMERAGB), fieldBytes(row.F6003_CAMERANAME).left(39)});
+                {fieldBytes(row.F6003_CAMERAGB), name.left(static_cast<int>(kept)), name});
         }
     }
     return out;

@@ -21,14 +21,18 @@ struct ComboEntry {
     QVariant data;
 };
 
-struct CameraEntry {  // one item of the camera list
-    QByteArray code;  // F6003_CAMERAGB as held in the row
-    QByteArray name;  // kept to 39 bytes
+struct CameraEntry {   // one item of the camera list
+    QByteArray code;   // F6003_CAMERAGB as held in the row
+    QByteArray name;   // kept to 39 bytes, cut at a character boundary
+    QByteArray label;  // the whole F6003_CAMERANAME: what the list shows
 };
 
 using CameraMap = QMap<QString, CameraRow>;  // code -> row, ascending by code
 
-// Copies src into a fixed field, cut to fit and always NUL-terminated.
+// The length of the longest start of text, at most limit bytes, that ends on a GB18030 character
+// boundary (one byte below 0x80; otherwise two, or four when the second byte is a digit).
+size_t gbkPrefix(const char* text, size_t length, size_t limit);
+// Copies src into a fixed field, cut to fit at a character boundary and always NUL-terminated.
 void copyField(char* dst, size_t capacity, const QByteArray& src);
 template <size_t N>
 void copyField(char (&dst)[N], const QByteArray& src) {

@@ -42,7 +42,12 @@ void MainForm::reloadHostConfiguration() {
     auto data = std::make_unique<init_param>();  // 18 KB: not on the stack
     ZoneInfo zones{};
     char problem[kProblemSize] = {};
-    if (m_api.ReadConfiguration(data.get(), &zones, problem, sizeof problem, m_hostContext) != 1) {
+    int32_t read = 0;
+    {
+        const HostCall call(this);
+        read = m_api.ReadConfiguration(data.get(), &zones, problem, sizeof problem, m_hostContext);
+    }
+    if (read != 1) {
         // The lists shown stay as they are. A notice, since the session's next answer soon
         // replaces the status text.
         m_log->printTime1("[Configuration] reading the lists again failed: %s", problem);

@@ -4,7 +4,9 @@
 #include <QDateTime>
 #include <QEvent>
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTextCodec>
 #include <QToolTip>
 #include <QCoreApplication>
@@ -64,6 +66,7 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     setWindowFlags(Qt::FramelessWindowHint);
     applyStyleSheet();
     initWidgets();
+    ui->labelStatus->setText(m_session->shownStatus());  // what it said while starting
     connect(m_session, &SipSession::statusChanged, ui->labelStatus, &QLabel::setText);
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
@@ -72,10 +75,18 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
 }
 
 MainForm::~MainForm() {
-    // The session logs through m_log; it goes first. Nothing is sent on the way out.
+    // The session logs through m_log; it goes first, ending a playback on its way out.
+    closeSession();
     delete m_session;
     m_session = nullptr;
     delete ui;
+}
+
+void MainForm::closeSession() {
+    m_closed = true;
+    if (m_session != nullptr) {
+        m_session->shutdown();
+    }
 }
 
 int MainForm::sipStep() const {
@@ -131,6 +142,10 @@ void MainForm::initWidgets() {
     ui->horizontalSlider->setTracking(false);
     ui->horizontalSlider->setPageStep(0);
 
+    // Recordings are no older than 1970; the times are 64-bit, so late dates are no problem.
+    for (QDateEdit* edit : {ui->dateEdit_Start, ui->dateEdit_End}) {
+        edit->setMinimumDate(QDate(1970, 1, 2));
+    }
     const QDateTime now = QDateTime::currentDateTime();
     ui->dateEdit_Start->setDate(now.date().addDays(-1));
     ui->timeEdit_Start->setTime(now.time());
@@ -220,7 +235,7 @@ void MainForm::on_cbxzone2_currentIndexChanged(int /*index*/) {
     const int car = ui->cbxzone2->currentData().toInt();
     m_currentCameras = selection::matchingCameras(m_cameraMap, station, train, car);
     for (const auto& camera : m_currentCameras) {
-        ui->cbxCamera->addItem(m_codec->toUnicode(camera.name), m_codec->toUnicode(camera.code));
+        ui->cbxCamera->addItem(m_codec->toUnicode(camera.label), m_codec->toUnicode(camera.code));
     }
     colourCameras();
 }
@@ -235,11 +250,13 @@ void MainForm::colourCameras() {
     }
 }
 
+// A modal dialog is a child of the form, so deleting the form while it runs deletes the dialog
+// too: both are held by guarded pointers, and the caller looks at its own guard afterwards.
 void MainForm::showNotice(const QString& text) {
-    // Deleted once answered: nothing reads it afterwards.
-    std::unique_ptr<CMyMessageDlg> dialog(
+    QPointer<CMyMessageDlg> dialog(
         new CMyMessageDlg(QCursor::pos(), this, QStringLiteral("CCTV"), text));
     dialog->showInformation();
+    delete dialog.data();
 }
 
 void MainForm::moveCamera(int delta, const QString& edgeText) {
@@ -249,7 +266,7 @@ void MainForm::moveCamera(int delta, const QString& edgeText) {
     }
     const int target = ui->cbxCamera->currentIndex() + delta;
     if (target < 0 || target >= count) {
-        showNotice(edgeText);
+        showNotice(edgeText);  // the form may be gone afterwards: nothing follows
         return;
     }
     ui->cbxCamera->setCurrentIndex(target);
@@ -264,8 +281,14 @@ void MainForm::onClicked_moveDown() {
 }
 
 void MainForm::on_btnRefresh_clicked() {
-    PassWord dialog(QCursor::pos(), this);
-    if (dialog.exec() == QDialog::Accepted) {
+    const QPointer<MainForm> self(this);
+    QPointer<PassWord> dialog(new PassWord(QCursor::pos(), this));
+    const int answer = dialog->exec();
+    if (self.isNull()) {
+        return;  // the form was closed while the dialog was open
+    }
+    delete dialog.data();
+    if (answer == QDialog::Accepted) {
         reloadHostConfiguration();
         m_session->doCatalogQuery();
     }
@@ -289,6 +312,7 @@ void MainForm::syncCamera(const SIP_CATALOG& item, bool exists) {
 
     // The host gets its own copy: it may write into the record.
     CameraRow forHost = row;
+    const HostCall call(this);
     if (exists && m_api.ModifyCameraInfo != nullptr) {
         m_api.ModifyCameraInfo(&forHost, m_hostContext);
     } else if (!exists && m_api.AddCameraInfo != nullptr) {
@@ -302,6 +326,7 @@ void MainForm::syncMonitors() {
     }
     QVector<MonitorRow> rows = selection::monitorRows(m_monitorMap, m_codec);
     MonitorList list{static_cast<int32_t>(rows.size()), rows.data()};
+    const HostCall call(this);
     m_api.ModifyMonitor(&list, m_hostContext);
 }
 
@@ -313,11 +338,17 @@ void MainForm::onCatalogue() {
     const std::vector<SIP_CATALOG> items = m_session->codec().catalogue();
     for (const SIP_CATALOG& item : items) {
         const QString code = QString::fromLatin1(selection::fieldBytes(item.DeviceID));
+        if (m_closed) {
+            return;  // the host closed the form from a callback: it wants no more of them
+        }
         if (item.typeCode >= 1 && item.typeCode <= 6) {
             syncCamera(item, m_cameraMap.contains(code));
         } else if (item.typeCode == 21) {
             m_monitorMap.insert(QString::fromLatin1(selection::fieldBytes(item.ParentID)), code);
         }
+    }
+    if (m_closed) {
+        return;
     }
     refreshCameraList();
     syncMonitors();
@@ -332,8 +363,8 @@ void MainForm::refreshCameraList() {
 // ---- Playback ----------------------------------------------------------------------------
 
 bool MainForm::startBeforeEnd() {
-    const int32_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
-    const int32_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
+    const int64_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
+    const int64_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
     return start <= end;
 }
 
@@ -355,8 +386,8 @@ void MainForm::on_btnPlay_clicked() {
         showNotice(QStringLiteral("开始时间不能晚于结束时间！"));
         return;
     }
-    const int32_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
-    const int32_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
+    const int64_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
+    const int64_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
     m_session->doReplayInvite(start, end, m_currentCameras[index].code);
 }
 
@@ -367,10 +398,7 @@ void MainForm::on_btnPause_clicked() {
 }
 
 void MainForm::on_btnStop_clicked() {
-    const int step = m_session->step();
-    if (step == SipSession::REPLAY_PLAYING || step == SipSession::REPLAY_PAUSED) {
-        m_session->doBYEAction();
-    }
+    m_session->stopPlayback();
 }
 
 void MainForm::on_cbxSpeed_currentIndexChanged(int /*index*/) {
@@ -382,28 +410,38 @@ void MainForm::on_cbxSpeed_currentIndexChanged(int /*index*/) {
 
 void MainForm::on_horizontalSlider_valueChanged(int value) {
     const CCTVCAR& codec = m_session->codec();
-    const int32_t duration = codec.recordDuration();
+    const int64_t duration = codec.recordDuration();
     if (m_session->step() < SipSession::REPLAY_PLAYING || duration <= 0) {
         return;
     }
     const int offset = playback::seekOffset(duration, value);
-    const QString when =
-        QDateTime::fromSecsSinceEpoch(static_cast<qint64>(codec.recordStart()) + offset)
-            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    m_log->printTime3("%%%% curtotal time:%d,value:%d,skip time:%d,%s", duration, value, offset,
-                      when.toLatin1().constData());
+    const QString when = QDateTime::fromSecsSinceEpoch(codec.recordStart() + offset)
+                             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    m_log->printTime3("%%%% curtotal time:%lld,value:%d,skip time:%d,%s",
+                      static_cast<long long>(duration), value, offset, when.toLatin1().constData());
     QToolTip::showText(QCursor::pos() - QPoint(0, 50), when);
     m_session->doReplayCtrl(SipSession::CtrlSeek, QByteArray(), offset);
 }
 
+// The platform starts a playback at scale 1, whatever the list showed.
+void MainForm::resetSpeed() {
+    const QSignalBlocker block(ui->cbxSpeed);
+    ui->cbxSpeed->setCurrentIndex(1);
+}
+
 void MainForm::onInviteAnswered() {
+    resetSpeed();
     const CCTVCAR& codec = m_session->codec();
+    if (codec.recordStart() == 0 && codec.recordEnd() == 0) {
+        return;  // the answer named no span: the labels keep 00:00:00
+    }
     const QString format = QStringLiteral("hh:mm:ss");
     ui->lbStartTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordStart()).toString(format));
     ui->lbEndTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordEnd()).toString(format));
 }
 
 void MainForm::onPlaybackClosed() {
+    resetSpeed();
     const QSignalBlocker block(ui->horizontalSlider);
     ui->horizontalSlider->setValue(0);
     ui->lbStartTime->setText(QStringLiteral("00:00:00"));

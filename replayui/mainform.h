@@ -41,6 +41,13 @@ public:
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
 
+    // True while a host callback runs: deleting the form now would pull it from under the
+    // code that called the host.
+    bool inHostCall() const { return m_hostCalls > 0; }
+    // Ends the session with the platform (BYE for a playback) and closes its socket; the form
+    // stays until it is deleted.
+    void closeSession();
+
 public slots:
     void onClicked_moveUp();
     void onClicked_moveDown();
@@ -78,6 +85,15 @@ private:
     // The host's reference lists (hostconfig.cpp).
     void noticeConfigurationProblem();
     void reloadHostConfiguration();
+    void resetSpeed();
+    // Counts the host callbacks in progress (see inHostCall).
+    struct HostCall {
+        explicit HostCall(MainForm* form) : m_form(form) { ++m_form->m_hostCalls; }
+        ~HostCall() { --m_form->m_hostCalls; }
+        HostCall(const HostCall&) = delete;
+        HostCall& operator=(const HostCall&) = delete;
+        MainForm* m_form;
+    };
     void moveCamera(int delta, const QString& edgeText);
 
     Ui::MainForm* ui;
@@ -95,4 +111,6 @@ private:
     QMap<QString, QString> m_monitorMap;
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
+    int m_hostCalls = 0;
+    bool m_closed = false;  // closeSession ran: no more host callbacks
 };

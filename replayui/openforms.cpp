@@ -53,7 +53,18 @@ void closeDialog(NxWindowHandle hostWindow) {
         return;
     }
     QPointer<QWinWidget> widget = it->widget;
+    QPointer<MainForm> form = it->form;
     openForms().erase(it);
+    if (form != nullptr && form->inHostCall()) {
+        // Called from a host callback: the form's own code is still on the stack. The session
+        // ends now (a playback's BYE goes out), the rest once control is back in the event loop.
+        form->closeSession();
+        if (widget != nullptr) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        return;
+    }
     delete widget.data();  // the form is its child
 }
 

@@ -4,8 +4,8 @@
 
 namespace playback {
 
-int32_t toEpoch(const QDate& date, const QTime& time) {
-    return static_cast<int32_t>(QDateTime(date, time, Qt::LocalTime).toSecsSinceEpoch());
+int64_t toEpoch(const QDate& date, const QTime& time) {
+    return QDateTime(date, time, Qt::LocalTime).toSecsSinceEpoch();
 }
 
 }  // namespace playback

@@ -3,10 +3,13 @@
 // made, so that they can drive the timers without waiting for them.
 
 struct SessionTimings {
-    int registerMs = 5000;     // REGISTER repeated while not logged in
+    int registerMs = 5000;     // REGISTER repeated while not logged in; least gap after a refusal
     int keepaliveMs = 10000;   // keepalive MESSAGE while logged in
     int reloginMs = 900000;    // authenticated REGISTER every 15 minutes
-    int inviteWaitMs = 32000;  // longest wait for the final answer to a playback INVITE
+    int backoffMaxMs = 60000;  // longest wait between registrations the platform refuses
+    int t1Ms = 500;            // SIP T1: first retransmission; a request is given up after 64×T1
+    int t2Ms = 4000;           // SIP T2: longest gap between retransmissions of a non-INVITE
+    int t4Ms = 5000;           // SIP T4: how long a completed request absorbs repeated answers
 
     // The periods used by forms made from now on.
     static SessionTimings current();

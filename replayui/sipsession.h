@@ -1,7 +1,12 @@
 #pragma once
 // The console's SIP client session: one UDP socket to the video platform, registration,
-// keepalive, the 15-minute re-registration and the playback dialog's send actions. Texts come
-// from CCTVCAR; this class decides when to send what, and reports what the platform answered.
+// keepalive, the 15-minute re-registration and the playback dialog. Texts come from CCTVCAR;
+// this class decides when to send what, keeps every request it sends as a transaction until it
+// is answered, and reports what the platform answered.
+//
+// Its code is split by what it does: sipsession.cpp (socket, sending, timers, transactions),
+// sipregistration.cpp, sipplayback.cpp (the playback dialog) and sipreceive.cpp (the receive
+// path: routing, matching answers to transactions, the platform's requests).
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
@@ -9,10 +14,12 @@
 #include <QSet>
 #include <QString>
 #include <memory>
+#include <string>
 
-#include "sipcodec.h"
 #include "replaysettings.h"
 #include "sessiontimings.h"
+#include "sipcodec.h"
+#include "siptransactions.h"
 
 class Logger;
 class QTimer;
@@ -29,8 +36,33 @@ public:
         REPLAY_PLAYING = 7,
         REPLAY_PAUSED = 8,
     };
-    enum StatusKind { StatusLogin = 1, StatusSubscribe = 2, StatusControl = 3 };
+    enum StatusKind { StatusNone = 0, StatusLogin = 1, StatusSubscribe = 2, StatusControl = 3 };
     enum CtrlKind { CtrlPause = 1, CtrlResume = 2, CtrlSpeed = 3, CtrlSeek = 4 };
+    // What a request we send is for: decides what its answer, or its giving up, does.
+    enum class Purpose {
+        Register,      // plain REGISTER (REG_ONE)
+        RegisterAuth,  // REGISTER with credentials after a challenge (REG_TWO)
+        Relogin,       // the 15-minute REGISTER
+        ReRegister,    // REGISTER answering a challenge while logged in
+        Subscribe,
+        Keepalive,
+        CatalogQuery,
+        Invite,
+        Info,
+        Bye,
+        Cancel,
+        HangUp,  // BYE for a dialog the operator gave up before it was answered
+    };
+    // Counts of the receive path, by what became of each datagram.
+    struct ReceiveStats {
+        quint64 datagrams = 0;  // read off the socket
+        quint64 media = 0;      // RTP on the SIP port
+        quint64 strangers = 0;  // not from the platform
+        quint64 tooLong = 0;
+        quint64 malformed = 0;
+        quint64 unmatched = 0;  // answers to no request of ours
+        quint64 repeated = 0;   // requests answered before, answered again
+    };
 
     static constexpr int kMaxDatagram = 30720;
     static constexpr int kMaxUdpPayload = 65536;
@@ -40,14 +72,20 @@ public:
 
     // Socket, first REGISTER, timers.
     void startSession();
+    // Ends what is open with the platform (BYE for a playback, CANCEL for a waiting INVITE),
+    // then closes the socket and stops every timer. The session does nothing more afterwards.
+    void shutdown();
 
     int step() const { return m_sipStep; }
     bool loggedIn() const { return m_loggedIn; }
-    bool invitePending() const { return m_invitePending; }
+    bool invitePending() const { return m_inviteTx != 0; }
     int retryCount() const { return m_retryCount; }
     const QString& lastStatusLine() const { return m_lastStatusLine; }
     CCTVCAR& codec() { return m_codec; }
     QUdpSocket* socket() const { return m_socket; }
+    const ReceiveStats& receiveStats() const { return m_stats; }
+    int reportedStrangers() const { return m_strangers.size(); }
+    const sip::ClientTransactions& transactions() const { return m_transactions; }
 
     // Send actions; each returns true when a datagram went out.
     bool doRegister(int attempt);
@@ -56,15 +94,21 @@ public:
     bool doMessageOk();
     bool sendKeepalive();
     bool autoRelogin();
-    bool doReplayInvite(int32_t start, int32_t end, const QByteArray& cameraCode);
+    bool doReplayInvite(qint64 start, qint64 end, const QByteArray& cameraCode);
     bool doReplayAck();
     bool doReplayCtrl(int kind, const QByteArray& scale = QByteArray(), int seek = -1);
     bool doResponseOKMessage();
     bool doBYEAction();
     bool doByeOk();
+    // Stop: BYE while playing or paused; while the INVITE waits, it is given up (CANCEL once
+    // the platform has answered provisionally; ACK then BYE should it still accept). The form
+    // is idle at once either way.
+    void stopPlayback();
 
     // Texts of the status label for a kind; strips "SIP/2.0" from the remembered start line.
     QString statusText(int kind);
+    // The status text last reported (also one reported before anybody listened).
+    const QString& shownStatus() const { return m_shownStatus; }
 
 signals:
     void statusChanged(const QString& text);
@@ -76,6 +120,13 @@ signals:
     void playbackClosed();
     // One datagram went through the receive handler (dropped ones included).
     void datagramHandled();
+    // Logged in (REG_OK reached from REG_TWO or REG_ONE).
+    void loggedInChanged(bool loggedIn);
+    // Registered again while logged in, after the platform challenged a request: it may have
+    // restarted and forgotten the subscription.
+    void registrationRenewed();
+    // A SUBSCRIBE got its final answer (408 when it was given up).
+    void subscribeAnswered(int status);
 
 public slots:
     void onDatagram();
@@ -85,50 +136,108 @@ protected:
 
 private:
     struct SendRule;
-    using Builder = const char* (SipSession::*)(int* length);
-    bool lockedSend(const SendRule& rule, const std::function<const char*(int*)>& build);
+    struct AnswerRule;
+    using BuildFn = std::function<const char*(int*)>;
+    using Transaction = sip::ClientTransactions::Transaction;
+
+    // ---- sending (sipsession.cpp)
+    bool lockedSend(const SendRule& rule, const BuildFn& build);
     qint64 sendText(const char* text, int length);
+    qint64 sendText(const std::string& text);
+    bool sendRequest(Purpose purpose, const std::string& text);
     void checkSocket();
     QUdpSocket* makeSocket();
+    bool bindSocket(QUdpSocket* socket);
     void setStatus(int kind);
+    void showStatusLine(int kind, const char* statusLine);
+    qint64 now() const { return m_clock.elapsed(); }
 
-    bool acceptDatagram(const QByteArray& data, const QHostAddress& source);
-    void handleDatagram(const QByteArray& data);
-    void dispatch(const std::string& kind);
-    void onRegOne(const std::string& kind);
-    void onRegTwo(const std::string& kind);
-    void onLoggedIn(const std::string& kind);
+    // ---- transactions (sipsession.cpp)
+    void runTransactionTimers();
+    void armTransactionTimer();
+    void onGiveUp(Transaction& t);
+    void onFinalAnswer(Transaction& t, int status);
+    const AnswerRule& answerRule(Purpose purpose) const;
+
+    // ---- registration (sipregistration.cpp)
+    bool sendRegister(Purpose purpose, int attempt);
+    bool registerAllowedNow(Purpose purpose, int attempt);
+    void onRegisterTimer();
+    void onRegisterAnswer(Transaction& t, int status);
+    void onReloginAnswer(Transaction& t, int status);
+    void onReRegisterAnswer(Transaction& t, int status);
+    void onChallengedWhileLoggedIn();
     void logIn();
-    bool isFinalRegisterFailure();
-    bool isFinalInviteFailure();
+    void loseRegistration(int status);
+    void backOff();
+    void onSubscribeAnswer(Transaction& t, int status);
+    void onMessageAnswer(Transaction& t, int status);
 
-    void onInvite200();
+    // ---- playback dialog (sipplayback.cpp)
+    void onInviteAnswer(Transaction& t, int status);
+    void onInviteProvisional(Transaction& t);
+    void onAbandonedInviteAnswer(Transaction& t, int status);
+    void onInfoAnswer(Transaction& t, int status);
+    void onByeAnswer(Transaction& t, int status);
+    void onHousekeepingAnswer(Transaction& t, int status);
+    void giveUpInvite();
+    void sendCancel(Transaction& invite);
+    void closePlaybackHere(const char* why);
+    std::string freshBranch();
+
+    // ---- receive path (sipreceive.cpp)
+    enum class Route { Sip, Media, Stranger, Empty };
+    Route route(const QByteArray& data, const QHostAddress& source) const;
+    void receive(const QByteArray& data, const QHostAddress& source);
+    void noteStranger(const QHostAddress& source);
+    void onMediaDatagram(const QByteArray& data, const QHostAddress& source);
+    void onSipDatagram(const QByteArray& data);
+    sip::RequestKey incomingKey() const;
+    void onResponse(const QByteArray& data, int length);
+    void onRequest(const QByteArray& data, int length);
+    void logReceived(const QByteArray& data);
+    void rememberStatusLine(const QByteArray& data);
+    void dispatchRequest(const std::string& kind);
+    void onRequestInRegOne();
+    void onRequestLoggedIn(const std::string& kind);
     void onMessageReplay();
-    void onInfoReplay();
-    void onSubscribeOk();
-    void onMessageOkReply();
     void onCatalogue();
     void onBye();
-    void onChallenge();
-    void endInviteWait();
 
     Logger* m_log;
     ReplaySettings m_settings;
     QHostAddress m_platAddress;
     SessionTimings m_timings;
+    QElapsedTimer m_clock;
     CCTVCAR m_codec;
     QMutex m_sendLock;
     QMutex m_recvLock;
     QUdpSocket* m_socket = nullptr;
+    bool m_bindFailed = false;  // the SIP port was taken: nothing is sent until it binds
+    qint64 m_lastBindAttempt = 0;
+    bool m_shutDown = false;
     int m_sipStep = REG_ONE;
     int m_retryCount = 0;
     bool m_loggedIn = false;
     int m_registerTimer = -1;
     int m_keepaliveTimer = -1;
     int m_reloginTimer = -1;
-    QTimer* m_inviteWait = nullptr;
-    bool m_invitePending = false;
+
+    sip::ClientTransactions m_transactions;
+    sip::AnsweredRequests m_answered;
+    QTimer* m_transactionTimer = nullptr;
+    QTimer* m_registerPacer = nullptr;  // the next REGISTER after a refusal
+    int m_pacedAttempt = 0;
+    qint64 m_backoffMs = 0;          // 0: no refusal since the last login
+    qint64 m_lastRegisterAt = -1;    // when the last new REGISTER went out
+    uint64_t m_inviteTx = 0;         // the INVITE the form waits for; 0: none
+    bool m_answering = false;        // a request of the platform is being dealt with
+    sip::RequestKey m_answeringKey;  // ... and this is it
+    std::string m_lastSent;          // text of the last datagram a send action sent
+
     QString m_lastStatusLine;
+    QString m_shownStatus;
+    ReceiveStats m_stats;
     QSet<QString> m_strangers;             // sources already reported as not the platform
     std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated
     std::unique_ptr<char[]> m_datagram;    // one datagram as it comes off the socket

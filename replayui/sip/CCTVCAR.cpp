@@ -534,7 +534,7 @@ std::string CCTVCAR::dialogTo() const {
     return to;
 }
 
-const char* CCTVCAR::buildPlaybackInvite(int* length, int32_t start, int32_t end,
+const char* CCTVCAR::buildPlaybackInvite(int* length, int64_t start, int64_t end,
                                          const char* cameraCode) {
     m_requestName = "INVITE_REPLAY";
     newIdentifiers();
@@ -556,12 +556,12 @@ const char* CCTVCAR::buildPlaybackInvite(int* length, int32_t start, int32_t end
         {"Content-Type", "Application/SDP"},
         {"Max-Forwards", format("%d", kMaxForwards)},
     };
-    f.body =
-        lines({"v=0", format("o=%s 0 0 IN IP4 %s", p.PlatDevCode.c_str(), p.HostIP.c_str()),
-               "s=Playback", format("u=%s:3", textOf(cameraCode).c_str()),
-               format("c=IN IP4 %s", p.HostIP.c_str()), format("t=%d %d", start, end),
-               format("m=video %s RTP/AVP 96 98 97", p.HostSIPPort.c_str()), "a=recvonly",
-               "a=rtpmap:96 PS/90000", "a=rtpmap:98 H265/90000", "a=rtpmap:97 MPEG4/90000", ""});
+    f.body = lines(
+        {"v=0", format("o=%s 0 0 IN IP4 %s", p.PlatDevCode.c_str(), p.HostIP.c_str()), "s=Playback",
+         format("u=%s:3", textOf(cameraCode).c_str()), format("c=IN IP4 %s", p.HostIP.c_str()),
+         format("t=%lld %lld", (long long)start, (long long)end),
+         format("m=video %s RTP/AVP 96 98 97", p.HostSIPPort.c_str()), "a=recvonly",
+         "a=rtpmap:96 PS/90000", "a=rtpmap:98 H265/90000", "a=rtpmap:97 MPEG4/90000", ""});
     const char* text = build(f, length);
     if (text == nullptr)
         return text;
@@ -569,6 +569,7 @@ const char* CCTVCAR::buildPlaybackInvite(int* length, int32_t start, int32_t end
     m_dialogCallIds[p.dialogKey] = m_local.CallID;
     m_dialogTags[p.dialogKey] = m_local.tag;
     m_dialogCSeq = 1;
+    m_recordStart = m_recordEnd = m_recordDuration = 0;  // the answer names the new span
     return text;
 }
 
@@ -791,9 +792,9 @@ void CCTVCAR::readRecordTimes(const char* body, int bodyLength) {
     if (blank == std::string_view::npos || !readNumber(line.substr(0, blank), &start) ||
         !readNumber(line.substr(blank + 1), &end))
         return;
-    m_recordStart = clampInt32(start);
-    m_recordEnd = clampInt32(end);
-    m_recordDuration = clampInt32(end - start);
+    m_recordStart = start;
+    m_recordEnd = end;
+    m_recordDuration = end - start;
 }
 
 const char* CCTVCAR::cseqMethod() const {

@@ -70,7 +70,7 @@ public:
     // each INFO and the BYE (the next numbers) carry them with the platform's To tag
     // (remoteTag) and a fresh branch. The replies (MessageOk, PlaybackMessageOk, ByeOk) echo
     // the last received request.
-    const char* buildPlaybackInvite(int* length, int32_t start, int32_t end,
+    const char* buildPlaybackInvite(int* length, int64_t start, int64_t end,
                                     const char* cameraCode);
     const char* buildPlaybackAck(int* length);
     const char* buildPlaybackInfo(int* length, int step, const char* scale, int seekPos);
@@ -103,9 +103,10 @@ public:
     const std::map<std::string, std::string>& dialogCallIds() const { return m_dialogCallIds; }
     const std::map<std::string, std::string>& dialogTags() const { return m_dialogTags; }
     bool playbackDialogOpen() const { return m_playbackDialogOpen; }
-    int32_t recordStart() const { return m_recordStart; }
-    int32_t recordEnd() const { return m_recordEnd; }
-    int32_t recordDuration() const { return m_recordDuration; }
+    // Seconds since 1970; 0 until the answer to the current INVITE names its span.
+    int64_t recordStart() const { return m_recordStart; }
+    int64_t recordEnd() const { return m_recordEnd; }
+    int64_t recordDuration() const { return m_recordDuration; }
     const char* lastMessage() const {
         return m_lastMessage.empty() ? nullptr : m_lastMessage.c_str();
     }
@@ -163,7 +164,7 @@ private:
     std::string m_remoteTag;
     int m_dialogCSeq = 1;
     bool m_playbackDialogOpen = false;
-    int32_t m_recordDuration = 0, m_recordStart = 0, m_recordEnd = 0;
+    int64_t m_recordDuration = 0, m_recordStart = 0, m_recordEnd = 0;
     std::string m_messageKind;
     std::vector<SIP_CATALOG> m_catalogue;
     manscdp::Command m_bodyCommand = manscdp::Command::None;

@@ -336,11 +336,12 @@ SessionTimings FormRig::quietTimings() {
     t.registerMs = 600000;
     t.keepaliveMs = 600000;
     t.reloginMs = 600000;
-    t.inviteWaitMs = 600000;
+    t.t1Ms = 60000;  // no retransmission within a test unless it asks for one
+    t.t2Ms = 60000;
     return t;
 }
 
-FormRig::FormRig(const SessionTimings& timings, bool withFile)
+FormRig::FormRig(const SessionTimings& timings, bool withFile, bool makeForm)
     : m_platform(new ScriptedPlatform), m_host(new HostData), m_timings(timings) {
     m_formPort = freePort();
     m_platform->setFormPort(m_formPort);
@@ -357,7 +358,9 @@ FormRig::FormRig(const SessionTimings& timings, bool withFile)
             "\nPlatDevCode=" + kPlatCode + "\nUserName=admin\nPassword=482913\nSN=170\n");
     }
     qputenv("NXROOT", m_root.path().toLocal8Bit());
-    create();
+    if (makeForm) {
+        create();
+    }
 }
 
 void FormRig::create() {
@@ -401,6 +404,38 @@ bool FormRig::logInAndSubscribe() {
                 QStringLiteral("订阅状态反馈"));
         },
         5000);
+}
+
+const QByteArray kPlaybackSdp =
+    "v=0\r\no=01552403048401000001 0 0 IN IP4 127.0.0.1\r\ns=Playback\r\n"
+    "c=IN IP4 127.0.0.1\r\nt=1700000000 1700003600\r\nm=video 6000 RTP/AVP 96\r\n"
+    "a=sendonly\r\na=rtpmap:96 PS/90000\r\n";
+
+const QByteArray kMediaStatus =
+    "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>MediaStatus</CmdType>\r\n<SN>8</SN>\r\n"
+    "<DeviceID>01552403048401000001</DeviceID>\r\n<NotifyType>121</NotifyType>\r\n</Notify>\r\n";
+
+bool FormRig::readyToPlay() {
+    if (!logInAndSubscribe()) {
+        return false;
+    }
+    Ui::MainForm* ui = m_form->widgets();
+    ui->cbxStation->setCurrentIndex(0);
+    ui->cbxzone1->setCurrentIndex(0);
+    ui->cbxzone2->setCurrentIndex(1);
+    m_platform->forget();
+    return ui->cbxCamera->count() == 1;
+}
+
+QByteArray FormRig::startPlayback() {
+    m_form->widgets()->btnPlay->click();
+    const QByteArray invite = m_platform->waitFor("INVITE ");
+    if (!invite.isEmpty()) {
+        m_platform->send(
+            m_platform->reply(invite, "200 OK", QByteArray(), kPlaybackSdp, "APPLICATION/SDP"));
+        m_platform->waitFor("ACK ");
+    }
+    return invite;
 }
 
 void answerNextModal(QString* title, QString* text) {

@@ -77,6 +77,11 @@ private:
     QList<QByteArray> m_unread;
 };
 
+// The SDP of a platform accepting the playback INVITE: the hour from 1700000000.
+extern const QByteArray kPlaybackSdp;
+// The platform's end-of-recording notice (a MESSAGE body).
+extern const QByteArray kMediaStatus;
+
 // The answers of a platform, written as literal texts.
 QByteArray challenge(ScriptedPlatform& p, const QByteArray& request,
                      const QByteArray& nonce = "a1b2c3d4");
@@ -121,7 +126,10 @@ struct HostData {
 // A form with its settings file, a platform and short timers.
 class FormRig {
 public:
-    explicit FormRig(const SessionTimings& timings = quietTimings(), bool withFile = true);
+    // Without makeForm the test changes the host data first, then calls create() or shows the
+    // form through the exports.
+    explicit FormRig(const SessionTimings& timings = quietTimings(), bool withFile = true,
+                     bool makeForm = true);
     ~FormRig();
 
     static SessionTimings quietTimings();  // nothing fires on its own during a test
@@ -136,7 +144,13 @@ public:
     bool logIn();
     // Runs the registration and answers the SUBSCRIBE.
     bool logInAndSubscribe();
+    // Logged in, train 1 and car 1 selected (one camera); what the platform got is forgotten.
+    bool readyToPlay();
+    // Play, and the platform accepts with kPlaybackSdp; returns the INVITE (empty if none).
+    QByteArray startPlayback();
     void create();
+    // Deletes the form, as CloseDialog does.
+    void closeForm() { m_form.reset(); }
 
 private:
     QTemporaryDir m_root;

@@ -1,10 +1,14 @@
 // The catalogue from the platform: camera and monitor write-back to the host, the camera list
 // and its online colours.
+#include <QEventLoop>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include "formtestkit.h"
 #include "mainform.h"
+#include "openforms.h"
 #include "sipsession.h"
 #include "ui_mainform.h"
 
@@ -34,6 +38,44 @@ QByteArray sendNotify(ScriptedPlatform& p, const QList<QByteArray>& items, int c
     return notify;
 }
 
+// Host callbacks that do what a host may do inside them.
+struct HostMischief {
+    ScriptedPlatform* platform = nullptr;
+    QList<QByteArray> sendMeanwhile;  // sent by the platform while the host's loop runs
+    NxWindowHandle closeHandle = 0;   // CloseDialog'd from inside the callback
+    int calls = 0;
+};
+HostMischief g_mischief;
+
+void addWithNestedLoop(CameraRow*, void*) {
+    if (g_mischief.calls++ > 0) {
+        return;
+    }
+    for (const QByteArray& d : g_mischief.sendMeanwhile) {
+        g_mischief.platform->send(d);
+    }
+    // Longer than a receive pass may take.
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void addThenClose(CameraRow*, void*) {
+    ++g_mischief.calls;
+    console::closeDialog(g_mischief.closeHandle);
+}
+
+// The two-step registration and the SUBSCRIBE answered, for a form the rig did not make.
+bool logInByHand(ScriptedPlatform& p) {
+    const QByteArray first = p.waitFor("REGISTER ");
+    p.send(challenge(p, first));
+    const QByteArray second = p.waitFor("REGISTER ");
+    p.send(p.reply(second, "200 OK"));
+    const QByteArray subscribe = p.waitFor("SUBSCRIBE ");
+    p.send(p.reply(subscribe, "200 OK"));
+    return !first.isEmpty() && !second.isEmpty() && !subscribe.isEmpty();
+}
+
 }  // namespace
 
 class TestCatalogue : public QObject {
@@ -44,6 +86,9 @@ private slots:
     void allCarsListIsNotRebuilt();
     void messageWithoutCatalogueWritesTheLastOneAgain();
     void nothingBeforeLogin();
+    void repeatedPageIsWrittenBackOnce();
+    void hostCallbackRunningAnEventLoop();
+    void closeDialogFromAHostCallback();
 };
 
 void TestCatalogue::camerasAndMonitorsAreWrittenBack() {
@@ -155,6 +200,66 @@ void TestCatalogue::nothingBeforeLogin() {
     QTRY_COMPARE(handled.count(), 1);
     QVERIFY(rig.host().recorder.calls.empty());
     QCOMPARE(p.count("SIP/2.0"), 0);
+}
+
+void TestCatalogue::repeatedPageIsWrittenBackOnce() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    ScriptedPlatform& p = rig.platform();
+    p.forget();
+    const QByteArray page = sendNotify(p, {catalogueItem(trainCameraId(2, 1, 1, 3), "x", "ON")});
+    const QByteArray ok = p.waitFor("SIP/2.0 200 OK");
+    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
+    p.send(page);  // our answer was lost: the platform sends the page again
+    QCOMPARE(p.waitFor("SIP/2.0 200 OK"), ok);
+    QTest::qWait(50);
+    QCOMPARE(rig.host().recorder.calls.size(), size_t(1));
+}
+
+// A host callback that runs its own event loop while datagrams arrive must not leave the
+// socket deaf afterwards.
+void TestCatalogue::hostCallbackRunningAnEventLoop() {
+    FormRig rig(FormRig::quietTimings(), true, false);
+    rig.host().api.AddCameraInfo = addWithNestedLoop;
+    rig.create();
+    QVERIFY(rig.logInAndSubscribe());
+    ScriptedPlatform& p = rig.platform();
+    g_mischief = HostMischief();
+    g_mischief.platform = &p;
+    for (int i = 0; i < 3; ++i) {
+        g_mischief.sendMeanwhile << p.request("MESSAGE", "ka-" + QByteArray::number(i), 60 + i,
+                                              QByteArray());
+    }
+    QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
+    sendNotify(p, {catalogueItem(trainCameraId(2, 1, 1, 4), "x", "ON")}, 50);
+    QTRY_COMPARE(handled.count(), 4);  // and the three sent meanwhile
+    sendNotify(p, {catalogueItem(trainCameraId(2, 1, 1, 5), "y", "ON")}, 51);
+    QTRY_COMPARE(handled.count(), 5);
+    QCOMPARE(g_mischief.calls, 2);
+}
+
+// CloseDialog from inside a host callback: the form goes once its code is off the stack.
+void TestCatalogue::closeDialogFromAHostCallback() {
+    FormRig rig(FormRig::quietTimings(), true, false);
+    rig.host().api.AddCameraInfo = addThenClose;
+    QWidget host;
+    g_mischief = HostMischief();
+    g_mischief.closeHandle = static_cast<NxWindowHandle>(host.winId());
+    uiParam placement{g_mischief.closeHandle, 0, 0, 0, 0, 0, 0, 0, 0};
+    const SessionTimings timings = FormRig::quietTimings();
+    SessionTimings::setOverride(&timings);
+    console::showDialog(&placement, &rig.host().data, &rig.host().zones, nullptr, 6,
+                        &rig.host().recorder);
+    SessionTimings::setOverride(nullptr);
+    QPointer<MainForm> form = console::openForms().front().form;
+    ScriptedPlatform& p = rig.platform();
+    QVERIFY(logInByHand(p));
+    QTRY_COMPARE(form->sipStep(), int(SipSession::REG_OK));
+    sendNotify(p, {catalogueItem(trainCameraId(2, 1, 1, 6), "x", "ON"),
+                   catalogueItem(trainCameraId(2, 1, 1, 7), "y", "ON")});
+    QTRY_VERIFY(form.isNull());
+    QCOMPARE(g_mischief.calls, 1);  // the session stopped with the form
+    QVERIFY(console::openForms().empty());
 }
 
 QTEST_MAIN(TestCatalogue)

@@ -1,6 +1,8 @@
 // The playback dialog driven from the form's controls, against a scripted platform: the state
 // table with pause, resume, speed, seek, stop, the platform's end-of-record notice and BYE.
 #include <QDateTime>
+#include <QScopeGuard>
+#include <ctime>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -13,41 +15,16 @@ using namespace kit;
 
 namespace {
 
-const QByteArray kSdp =
-    "v=0\r\no=01552403048401000001 0 0 IN IP4 127.0.0.1\r\ns=Playback\r\n"
-    "c=IN IP4 127.0.0.1\r\nt=1700000000 1700003600\r\nm=video 6000 RTP/AVP 96\r\n"
-    "a=sendonly\r\na=rtpmap:96 PS/90000\r\n";
-
-const QByteArray kMediaStatus =
-    "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>MediaStatus</CmdType>\r\n<SN>8</SN>\r\n"
-    "<DeviceID>01552403048401000001</DeviceID>\r\n<NotifyType>121</NotifyType>\r\n</Notify>\r\n";
-
 int step(const FormRig& rig) {
     return rig.form()->sipStep();
 }
 
-// Logged in, train 1, car 1 selected (one camera).
 void prepare(FormRig& rig) {
-    QVERIFY(rig.logInAndSubscribe());
-    Ui::MainForm* ui = rig.form()->widgets();
-    ui->cbxStation->setCurrentIndex(0);
-    ui->cbxzone1->setCurrentIndex(0);
-    ui->cbxzone2->setCurrentIndex(1);
-    QCOMPARE(ui->cbxCamera->count(), 1);
-    rig.platform().forget();
+    QVERIFY(rig.readyToPlay());
 }
 
-// Play, the platform accepts; returns the INVITE.
 QByteArray startPlayback(FormRig& rig) {
-    ScriptedPlatform& p = rig.platform();
-    rig.form()->widgets()->btnPlay->click();
-    const QByteArray invite = p.waitFor("INVITE ");
-    if (invite.isEmpty()) {
-        return invite;
-    }
-    p.send(p.reply(invite, "200 OK", QByteArray(), kSdp, "APPLICATION/SDP"));
-    p.waitFor("ACK ");
-    return invite;
+    return rig.startPlayback();
 }
 
 QByteArray infoBody(ScriptedPlatform& p) {
@@ -68,6 +45,12 @@ private slots:
     void startAfterEndIsRefused();
     void controlsOutsidePlaybackSendNothing();
     void catalogueDuringPlaybackIsKept();
+    void spanInTheLocalTimeOfOtherZones_data();
+    void spanInTheLocalTimeOfOtherZones();
+    void eachPlaybackStartsAfresh();
+    void challengeDuringPlayback();
+    void closingEndsWhatIsOpen_data();
+    void closingEndsWhatIsOpen();
 };
 
 void TestPlayback::inviteCarriesCameraAndSpan() {
@@ -210,15 +193,24 @@ void TestPlayback::playWaitsForTheInviteAnswer() {
 
 void TestPlayback::inviteWaitEndsOnItsOwn() {
     SessionTimings t = FormRig::quietTimings();
-    t.inviteWaitMs = 30;
+    t.t1Ms = 10;
     FormRig rig(t);
     prepare(rig);
     ScriptedPlatform& p = rig.platform();
     rig.form()->widgets()->btnPlay->click();
-    QVERIFY(!p.waitFor("INVITE ").isEmpty());
-    QTRY_VERIFY(!rig.form()->session()->invitePending());
+    const QByteArray invite = p.waitFor("INVITE ");
+    QVERIFY(!invite.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.form()->session()->invitePending(), 5000);
+    QCOMPARE(rig.form()->widgets()->labelStatus->text(),
+             QStringLiteral("控制状态反馈- 408 Request Timeout"));
+    // Sent again unchanged meanwhile (10, 20, 40 ... ms: six times in 640 ms).
+    QVERIFY(p.count("INVITE ") >= 5);
+    for (const QByteArray& d : p.all()) {
+        QVERIFY(!d.startsWith("INVITE ") || d == invite);
+    }
+    p.forget();
     rig.form()->widgets()->btnPlay->click();
-    QCOMPARE(p.count("INVITE "), 2);
+    QVERIFY(header(p.waitFor("INVITE "), "Via") != header(invite, "Via"));
 }
 
 void TestPlayback::startAfterEndIsRefused() {
@@ -267,6 +259,145 @@ void TestPlayback::catalogueDuringPlaybackIsKept() {
     QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
     QCOMPARE(step(rig), int(SipSession::REPLAY_PLAYING));
     QCOMPARE(p.count("BYE "), 0);
+}
+
+void TestPlayback::spanInTheLocalTimeOfOtherZones_data() {
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QDateTime>("start");  // local wall clock
+    QTest::addColumn<QDateTime>("end");
+    QTest::addColumn<QByteArray>("timeLine");  // what the INVITE must carry
+    QTest::addColumn<QString>("shownStart");   // 1700000000 in that zone
+    const auto at = [](int y, int mo, int d, int h, int mi) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::LocalTime);
+    };
+    QTest::newRow("Asia/Shanghai")
+        << QByteArray("Asia/Shanghai") << at(2024, 3, 5, 9, 0) << at(2024, 3, 5, 10, 0)
+        << QByteArray("t=1709600400 1709604000") << QStringLiteral("06:13:20");
+    // Two hours on the wall clock across the spring change are one hour of recording.
+    QTest::newRow("Europe/Berlin, spring change")
+        << QByteArray("Europe/Berlin") << at(2024, 3, 31, 1, 30) << at(2024, 3, 31, 3, 30)
+        << QByteArray("t=1711845000 1711848600") << QStringLiteral("23:13:20");
+    QTest::newRow("America/New_York, the day DST ends")
+        << QByteArray("America/New_York") << at(2024, 11, 3, 12, 0) << at(2024, 11, 3, 13, 0)
+        << QByteArray("t=1730653200 1730656800") << QStringLiteral("17:13:20");
+}
+
+void TestPlayback::spanInTheLocalTimeOfOtherZones() {
+    QFETCH(QByteArray, zone);
+    QFETCH(QDateTime, start);
+    QFETCH(QDateTime, end);
+    QFETCH(QByteArray, timeLine);
+    QFETCH(QString, shownStart);
+    const QByteArray saved = qgetenv("TZ");
+    const auto restore = qScopeGuard([&] {
+        saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
+        tzset();
+    });
+    qputenv("TZ", zone);
+    tzset();
+    FormRig rig;
+    prepare(rig);
+    Ui::MainForm* ui = rig.form()->widgets();
+    ui->dateEdit_Start->setDate(start.date());
+    ui->timeEdit_Start->setTime(start.time());
+    ui->dateEdit_End->setDate(end.date());
+    ui->timeEdit_End->setTime(end.time());
+    QVERIFY(body(startPlayback(rig)).contains(timeLine + "\r\n"));
+    QCOMPARE(ui->lbStartTime->text(), shownStart);
+}
+
+// Each playback starts at scale 1 with the span its own answer names; spans past 2038 are
+// carried whole.
+void TestPlayback::eachPlaybackStartsAfresh() {
+    FormRig rig;
+    prepare(rig);
+    ScriptedPlatform& p = rig.platform();
+    Ui::MainForm* ui = rig.form()->widgets();
+    startPlayback(rig);
+    ui->cbxSpeed->setCurrentIndex(3);
+    QVERIFY(infoBody(p).contains("Scale:2.0"));
+    ui->btnStop->click();
+    QCOMPARE(ui->cbxSpeed->currentText(), QStringLiteral("1.0"));
+
+    ui->cbxSpeed->setCurrentIndex(0);  // idle: sends nothing
+    ui->dateEdit_Start->setDate(QDate(2040, 1, 1));
+    ui->dateEdit_End->setDate(QDate(2040, 1, 2));
+    ui->btnPlay->click();
+    const QByteArray invite = p.waitFor("INVITE ");
+    const qint64 start =
+        QDateTime(QDate(2040, 1, 1), ui->timeEdit_Start->time()).toSecsSinceEpoch();
+    QVERIFY(body(invite).contains("t=" + QByteArray::number(start) + " "));
+    QByteArray noSpan = kPlaybackSdp;
+    noSpan.replace("t=1700000000 1700003600\r\n", "");
+    p.send(p.reply(invite, "200 OK", QByteArray(), noSpan, "Application/SDP"));
+    QVERIFY(!p.waitFor("ACK ").isEmpty());
+    QCOMPARE(ui->cbxSpeed->currentText(), QStringLiteral("1.0"));
+    QCOMPARE(ui->lbEndTime->text(), QStringLiteral("00:00:00"));
+    p.forget();
+    ui->horizontalSlider->setValue(50);  // no span: nothing to seek in
+    QCOMPARE(p.count("INFO "), 0);
+}
+
+// A challenge while playing: one authenticated REGISTER, and the playback goes on; should the
+// platform refuse that REGISTER, the playback is ended and the console logged out.
+void TestPlayback::challengeDuringPlayback() {
+    FormRig rig;
+    prepare(rig);
+    ScriptedPlatform& p = rig.platform();
+    SipSession* session = rig.form()->session();
+    const QByteArray invite = startPlayback(rig);
+    session->sendKeepalive();
+    const QByteArray keepalive = p.waitFor("MESSAGE ");
+    p.send(challenge(p, keepalive, "nonce-2"));
+    const QByteArray again = p.waitFor("REGISTER ");
+    QVERIFY(header(again, "Authorization").contains("nonce=\"nonce-2\""));
+    p.send(p.reply(again, "200 OK"));
+    QTRY_COMPARE(rig.form()->widgets()->labelStatus->text(),
+                 QStringLiteral("登录状态反馈- 200 OK"));
+    QCOMPARE(step(rig), int(SipSession::REPLAY_PLAYING));
+    rig.form()->widgets()->btnPause->click();
+    QCOMPARE(header(p.waitFor("INFO "), "Call-ID"), header(invite, "Call-ID"));
+    QCOMPARE(p.count("REGISTER "), 1);
+
+    session->sendKeepalive();
+    p.send(challenge(p, p.waitFor("MESSAGE "), "nonce-3"));
+    p.send(p.reply(p.waitFor("REGISTER "), "401 Unauthorized"));
+    const QByteArray bye = p.waitFor("BYE ");
+    QCOMPARE(header(bye, "Call-ID"), header(invite, "Call-ID"));
+    QTRY_COMPARE(step(rig), int(SipSession::REG_ONE));
+    QVERIFY(!session->loggedIn());
+    QCOMPARE(rig.form()->widgets()->labelStatus->text(),
+             QStringLiteral("登录状态反馈- 401 Unauthorized"));
+}
+
+void TestPlayback::closingEndsWhatIsOpen_data() {
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("playing") << true << QByteArray("BYE");
+    QTest::newRow("INVITE answered provisionally") << false << QByteArray("CANCEL");
+}
+
+void TestPlayback::closingEndsWhatIsOpen() {
+    QFETCH(bool, accepted);
+    QFETCH(QByteArray, expected);
+    FormRig rig;
+    prepare(rig);
+    ScriptedPlatform& p = rig.platform();
+    QByteArray invite;
+    if (accepted) {
+        invite = startPlayback(rig);
+    } else {
+        QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
+        rig.form()->widgets()->btnPlay->click();
+        invite = p.waitFor("INVITE ");
+        p.send(p.reply(invite, "100 Trying"));
+        QTRY_COMPARE(handled.count(), 1);
+    }
+    p.forget();
+    rig.closeForm();
+    const QByteArray last = p.waitFor(expected + " ");
+    QVERIFY(!last.isEmpty());
+    QCOMPARE(header(last, "Call-ID"), header(invite, "Call-ID"));
 }
 
 QTEST_MAIN(TestPlayback)

@@ -1,4 +1,5 @@
 // Registration, keepalive and the receive filters of the session, against a scripted platform.
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QUdpSocket>
@@ -27,16 +28,18 @@ class TestRegistration : public QObject {
     Q_OBJECT
 private slots:
     void twoStepsWithStatusTexts();
-    void timerRepeatsAndFallsBack();
+    void unansweredRegisterIsResentThenGivenUp();
     void acceptedWithoutChallenge();
     void regTwoFallsBackOnlyOnRegisterFailure();
-    void challengeWhileLoggedInRegistersAtOnce();
+    void refusedReRegistrationLogsOutAndBacksOff();
     void reloginAnswerChangesNothing();
     void keepaliveAndReloginFollowTheirTimers();
     void strangersAndMediaAreDropped();
     void datagramSizeLimit();
     void withoutSettingsFileTheDefaultsConfigureTheSession();
     void brokenSocketIsReplacedBeforeASend();
+    void portTakenStopsTheSending();
+    void strangersAreReportedBoundedly();
 };
 
 void TestRegistration::twoStepsWithStatusTexts() {
@@ -66,32 +69,38 @@ void TestRegistration::twoStepsWithStatusTexts() {
     QTRY_COMPARE(statusText(rig), QStringLiteral("订阅状态反馈- 200 OK"));
 }
 
-void TestRegistration::timerRepeatsAndFallsBack() {
+// An unanswered REGISTER is sent again unchanged, given up after 64×T1 with a status text, and
+// only then replaced by a new one (RFC 3261 §10.2); the authenticated one falls back to REG_ONE.
+void TestRegistration::unansweredRegisterIsResentThenGivenUp() {
     SessionTimings t = FormRig::quietTimings();
     t.registerMs = 30;
+    t.t1Ms = 5;
+    t.t2Ms = 20;
     FormRig rig(t);
     ScriptedPlatform& p = rig.platform();
-    // Unanswered, the plain REGISTER is repeated.
-    QByteArray latest;
-    for (int i = 0; i < 3; ++i) {
-        latest = p.waitFor("REGISTER ");
-        QCOMPARE(cseqNumber(latest), 1);
-    }
-    p.send(challenge(p, latest));
-    // After the challenge: the authenticated REGISTER at once and on two ticks (the second
-    // after falling back), then a plain one.
-    QList<int> sequence;
-    while (sequence.isEmpty() || sequence.last() != 1 || !sequence.contains(2)) {
-        const QByteArray reg = p.waitFor("REGISTER ");
-        QVERIFY(!reg.isEmpty());
-        const int n = cseqNumber(reg);
-        if (n == 2 || sequence.contains(2)) {
-            sequence << n;
-        }
-    }
-    QCOMPARE(sequence, (QList<int>{2, 2, 2, 1}));
+    const auto nextDifferent = [&](const QByteArray& than) {
+        QByteArray reg;
+        do {
+            reg = p.waitFor("REGISTER ");
+        } while (!reg.isEmpty() && reg == than);
+        return reg;
+    };
+    const QByteArray first = p.waitFor("REGISTER ");
+    QCOMPARE(p.waitFor("REGISTER "), first);
+    const QByteArray second = nextDifferent(first);
+    QCOMPARE(cseqNumber(second), 1);
+    QVERIFY(header(second, "Via") != header(first, "Via"));
+    QVERIFY(statusText(rig).endsWith(QStringLiteral("- 408 Request Timeout")));
+
+    p.send(challenge(p, second));
+    const QByteArray auth = nextDifferent(second);
+    QCOMPARE(cseqNumber(auth), 2);
+    QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_TWO));
+    QCOMPARE(p.waitFor("REGISTER "), auth);
+    const QByteArray plainAgain = nextDifferent(auth);
+    QCOMPARE(cseqNumber(plainAgain), 1);
+    QCOMPARE(statusText(rig), QStringLiteral("登录状态反馈- 408 Request Timeout"));
     QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_ONE));
-    QVERIFY(rig.form()->session()->retryCount() >= 2);
 }
 
 void TestRegistration::acceptedWithoutChallenge() {
@@ -123,21 +132,56 @@ void TestRegistration::regTwoFallsBackOnlyOnRegisterFailure() {
     QVERIFY(!rig.form()->session()->loggedIn());
 }
 
-void TestRegistration::challengeWhileLoggedInRegistersAtOnce() {
-    FormRig rig;
-    QVERIFY(rig.logIn());
+// A challenge to one of our requests while logged in gets one authenticated REGISTER; a refusal
+// of that logs out, and from then on REGISTERs come no closer than registerMs, backing off.
+void TestRegistration::refusedReRegistrationLogsOutAndBacksOff() {
+    SessionTimings t = FormRig::quietTimings();
+    t.registerMs = 150;
+    t.backoffMaxMs = 600;
+    FormRig rig(t);
+    QVERIFY(rig.logInAndSubscribe());
     ScriptedPlatform& p = rig.platform();
+    SipSession* session = rig.form()->session();
     p.forget();
-    // A restarted platform challenges the next request.
-    const QByteArray fake = p.request("REGISTER", "restart-1", 1, QByteArray());
-    p.send(challenge(p, fake, "fresh-nonce"));
+    QSignalSpy handled(session, &SipSession::datagramHandled);
+    // A challenge to a request we never sent changes nothing.
+    p.send(challenge(p, p.request("MESSAGE", "stray-1", 4, QByteArray()), "stray-nonce"));
+    QTRY_COMPARE(handled.count(), 1);
+    QCOMPARE(p.count(), 0);
+
+    session->doCatalogQuery();
+    const QByteArray query = p.waitFor("MESSAGE ");
+    p.send(challenge(p, query, "fresh-nonce"));
+    p.send(challenge(p, query, "fresh-nonce"));  // the same answer again
     const QByteArray again = p.waitFor("REGISTER ");
     QVERIFY(header(again, "Authorization").contains("nonce=\"fresh-nonce\""));
-    QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_OK));
-    p.send(p.reply(again, "200 OK"));
-    QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
-    QTRY_COMPARE(handled.count(), 1);
-    QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_OK));
+    QTRY_COMPARE(handled.count(), 3);
+    QCOMPARE(p.count("REGISTER "), 1);
+    QVERIFY(session->loggedIn());
+
+    QElapsedTimer clock;
+    clock.start();
+    p.send(p.reply(again, "403 Forbidden"));
+    QTRY_COMPARE(rig.form()->sipStep(), int(SipSession::REG_ONE));
+    QVERIFY(!session->loggedIn());
+    QCOMPARE(statusText(rig), QStringLiteral("登录状态反馈- 403 Forbidden"));
+
+    // The platform goes on refusing: challenge to the plain REGISTER, 403 to the other.
+    QList<qint64> sentAt;
+    while (sentAt.size() < 6) {
+        const QByteArray reg = p.waitFor("REGISTER ", 3000);
+        QVERIFY(!reg.isEmpty());
+        sentAt << clock.elapsed();
+        p.send(cseqNumber(reg) == 1 ? challenge(p, reg) : p.reply(reg, "403 Forbidden"));
+    }
+    qint64 previous = 0;
+    for (int i = 0; i < sentAt.size(); ++i) {
+        QVERIFY2(sentAt[i] - previous >= t.registerMs - 10, qPrintable(QString::number(i)));
+        previous = sentAt[i];
+    }
+    // Back-off: 150, 300, 600 ms between a refusal and the next plain REGISTER.
+    QVERIFY(sentAt[4] - sentAt[3] >= 2 * t.registerMs - 10);
+    QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_TWO));
 }
 
 void TestRegistration::reloginAnswerChangesNothing() {
@@ -146,7 +190,8 @@ void TestRegistration::reloginAnswerChangesNothing() {
     const QString before = statusText(rig);
     ScriptedPlatform& p = rig.platform();
     QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
-    p.send(p.reply(p.request("REGISTER", "relogin-1", 2, QByteArray()), "200 OK"));
+    QVERIFY(rig.form()->session()->autoRelogin());
+    p.send(p.reply(p.waitFor("REGISTER "), "200 OK"));
     QTRY_COMPARE(handled.count(), 1);
     QCOMPARE(rig.form()->sipStep(), int(SipSession::REG_OK));
     QCOMPARE(statusText(rig), before);
@@ -244,14 +289,46 @@ void TestRegistration::brokenSocketIsReplacedBeforeASend() {
     p.forget();
     // Refresh's query is a locked send: the socket is checked and rebuilt first.
     QVERIFY(session->doCatalogQuery());
-    QVERIFY(!p.waitFor("MESSAGE ").isEmpty());
+    const QByteArray query = p.waitFor("MESSAGE ");
+    QVERIFY(!query.isEmpty());
     QVERIFY(session->socket() != broken.data());
     QCOMPARE(session->socket()->localPort(), rig.formPort());
     QTRY_VERIFY(broken.isNull());  // the old one is deleted, not kept until the form goes
     // The new socket receives.
-    p.send(p.reply(p.request("MESSAGE", "x-1", 1, QByteArray()), "200 OK"));
+    p.send(p.reply(query, "200 OK"));
     QTRY_COMPARE(rig.form()->widgets()->labelStatus->text(),
                  QStringLiteral("控制状态反馈- 200 OK"));
+}
+
+// Sending from an unbound socket would go out from a port our headers do not name.
+void TestRegistration::portTakenStopsTheSending() {
+    SessionTimings t = FormRig::quietTimings();
+    t.registerMs = 50;
+    FormRig rig(t, true, false);
+    auto occupier = std::make_unique<QUdpSocket>();
+    QVERIFY(occupier->bind(QHostAddress::LocalHost, rig.formPort(), QUdpSocket::DontShareAddress));
+    rig.create();
+    ScriptedPlatform& p = rig.platform();
+    QCOMPARE(statusText(rig),
+             QStringLiteral("登录状态反馈- 无法绑定本地端口127.0.0.1:%1").arg(rig.formPort()));
+    QTest::qWait(200);
+    QCOMPARE(p.count(), 0);
+    occupier.reset();
+    QVERIFY(!p.waitFor("REGISTER ").isEmpty());
+    QCOMPARE(rig.form()->session()->socket()->localPort(), rig.formPort());
+}
+
+void TestRegistration::strangersAreReportedBoundedly() {
+    FormRig rig;
+    QSignalSpy handled(rig.form()->session(), &SipSession::datagramHandled);
+    for (int i = 2; i < 82; ++i) {
+        ScriptedPlatform stranger(QHostAddress(QStringLiteral("127.0.0.%1").arg(i)));
+        stranger.setFormPort(rig.formPort());
+        stranger.send("SIP/2.0 200 OK\r\n\r\n");
+        QTRY_COMPARE(handled.count(), i - 1);
+    }
+    QCOMPARE(rig.form()->session()->receiveStats().strangers, quint64(80));
+    QVERIFY(rig.form()->session()->reportedStrangers() <= 65);
 }
 
 QTEST_MAIN(TestRegistration)

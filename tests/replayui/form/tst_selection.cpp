@@ -70,6 +70,9 @@ private slots:
     void wheelNeverChangesAList();
     void stepButtonsStopAtTheEnds();
     void refreshAsksForThePassword();
+    void formClosedWhileADialogIsOpen_data();
+    void formClosedWhileADialogIsOpen();
+    void longNamesAreShownWhole();
 };
 
 void TestSelection::initialLists() {
@@ -188,6 +191,44 @@ void TestSelection::refreshAsksForThePassword() {
     const QByteArray query = p.waitFor("MESSAGE ");
     QVERIFY(body(query).contains("<CmdType>Catalog</CmdType>"));
     QVERIFY(body(query).contains("<SN>170</SN>"));
+}
+
+void TestSelection::formClosedWhileADialogIsOpen_data() {
+    QTest::addColumn<QString>("button");
+    QTest::newRow("notice at the top of the list") << QStringLiteral("btnMoveUp");
+    QTest::newRow("password for a refresh") << QStringLiteral("btnRefresh");
+}
+
+// The dialog is a child of the form: closing the form deletes it once, and nothing of the form
+// is used after its dialog returns.
+void TestSelection::formClosedWhileADialogIsOpen() {
+    QFETCH(QString, button);
+    FormRig rig;
+    choose(rig.form(), 0, 0, 0);
+    bool closedInside = false;
+    QTimer::singleShot(0, [&] {
+        closedInside = QApplication::activeModalWidget() != nullptr;
+        rig.closeForm();
+    });
+    rig.form()->findChild<QPushButton*>(button)->click();
+    QVERIFY(closedInside);
+    QVERIFY(rig.form() == nullptr);
+}
+
+void TestSelection::longNamesAreShownWhole() {
+    FormRig rig(FormRig::quietTimings(), true, false);
+    // "AB" and 30 two-byte characters: 62 bytes, so byte 39 is inside a character.
+    QByteArray name("AB");
+    for (int i = 0; i < 30; ++i) {
+        name += "\xc9\xe3";  // 摄
+    }
+    rig.host().addCamera(trainCameraId(1, 1, 1, 9), name, 1, 99, 1, 1);
+    rig.create();
+    choose(rig.form(), 0, 0, 1);
+    QComboBox* cameras = rig.form()->widgets()->cbxCamera;
+    QCOMPARE(cameras->itemText(1), QStringLiteral("AB") + QString(30, QChar(0x6444)));
+    const QByteArray kept = rig.form()->currentCameras().at(1).name;
+    QCOMPARE(kept, name.left(38));  // 39 bytes would split the last character
 }
 
 QTEST_MAIN(TestSelection)

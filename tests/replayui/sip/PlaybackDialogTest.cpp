@@ -236,6 +236,23 @@ TEST_F(PlaybackDialog, RecordTimesOnlyFromTheDialogsInviteAnswer) {
     EXPECT_EQ(car.recordDuration(), 3600);
 }
 
+// A new INVITE forgets the last span; spans past 2038 are carried whole.
+TEST_F(PlaybackDialog, EachInviteStartsWithoutASpanAndSpansPass2038) {
+    invite();
+    answer();
+    car.buildPlaybackInvite(&length, 4102444800LL, 4102448400LL, "34020000001310000001");
+    EXPECT_NE(std::string(car.lastMessage()).find("t=4102444800 4102448400\r\n"),
+              std::string::npos);
+    EXPECT_EQ(car.recordStart(), 0);
+    EXPECT_EQ(car.recordDuration(), 0);
+    const std::string callId = car.dialogCallIds().at("0");
+    ASSERT_GT(feed(car, inviteAnswer(callId, "1 INVITE", "b=AS:512")), 0);
+    EXPECT_EQ(car.recordDuration(), 0);
+    ASSERT_GT(feed(car, inviteAnswer(callId, "1 INVITE", "t=4102444800 4102448400")), 0);
+    EXPECT_EQ(car.recordStart(), 4102444800LL);
+    EXPECT_EQ(car.recordDuration(), 3600);
+}
+
 TEST_F(PlaybackDialog, AnswerToAnyInviteSetsRemoteTag) {
     std::string noTag = inviteAnswer("other@x", "1 INVITE");
     noTag.replace(noTag.find(";tag=plat77"), 11, "");

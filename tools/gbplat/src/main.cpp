@@ -20,6 +20,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -56,6 +57,8 @@ struct Options {
     int faultRestartAfter = -1;  // seconds
     int faultByeAfter = -1;      // seconds after a playback is confirmed
     int controlPort = 0;         // loopback UDP port for status commands; 0: none
+    // Where every datagram goes instead of its destination (a relay in tests).
+    std::optional<Endpoint> outboundProxy;
 };
 
 const char* kUsage =
@@ -90,6 +93,7 @@ const char* kUsage =
     "  --media FILE            stream this file's H.264 video, looped, instead\n"
     "  --font FILE             font of the picture's text (WenQuanYi Micro Hei)\n"
     "  --max-streams N         playbacks streaming at once; more get 486 (16)\n"
+    "  --outbound-proxy H:P    send every datagram to H:P (a relay in tests)\n"
     "signals: SIGUSR1 restart, SIGUSR2 BYE for every open playback, SIGINT/SIGTERM stop\n";
 
 bool parseGap(const std::string& text, RecordingPolicy& p) {
@@ -189,6 +193,13 @@ bool parseOptions(int argc, char** argv, Options& o) {
         {"--media", text(o.media.mediaFile)},
         {"--font", text(o.media.fontFile)},
         {"--max-streams", number(maxStreams, 1, 1000)},
+        {"--outbound-proxy",
+         [&o](const std::string& v) {
+             const size_t colon = v.rfind(':');
+             const int port = colon == std::string::npos ? 0 : std::atoi(v.c_str() + colon + 1);
+             o.outboundProxy = Endpoint{v.substr(0, colon), port};
+             return port > 0 && port <= 65535;
+         }},
     };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -412,8 +423,8 @@ int main(int argc, char** argv) {
     SystemClock clock;
     Platform platform(
         opt.platform, cameras, clock,
-        [fd](const Endpoint& to, const std::string& b) {
-            sendDatagram(fd, to, b.data(), b.size());
+        [fd, proxy = opt.outboundProxy](const Endpoint& to, const std::string& b) {
+            sendDatagram(fd, proxy ? *proxy : to, b.data(), b.size());
         },
         log, &media);
     log.event("%zu cameras from %s; realm %s, device %s, challenge %s", cameras.size(),
