@@ -11,8 +11,8 @@ work=$(mktemp -d /tmp/nx-e2e-$case_name.XXXXXX)
 base=$(( 30000 + ($$ % 2000) * 10 ))
 plat_port=$base
 host_port=$((base + 1))
-relay_port=$((base + 2))       # the relay as the console knows the platform
-relay_back_port=$((base + 3))  # the relay as the platform's outbound proxy
+relay_port=$((base + 4))       # the relay as the console knows the platform (base + 2: video)
+relay_back_port=$((base + 5))  # the relay as the platform's outbound proxy
 plat_pid=""
 relay_pid=""
 stop_pid() {
