@@ -46,7 +46,10 @@ void RecordTimelineSlider::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     QStyleOptionSlider option;
     initStyleOption(&option);
-    const QStyle::SubControls all = option.subControls;
+    if (isSliderDown()) {
+        option.activeSubControls = QStyle::SC_SliderHandle;
+        option.state |= QStyle::State_Sunken;
+    }
     option.subControls = QStyle::SC_SliderGroove;
     style()->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
     if (m_timeline.known() && orientation() == Qt::Horizontal) {
@@ -57,7 +60,10 @@ void RecordTimelineSlider::paintEvent(QPaintEvent* /*event*/) {
         paintTimeline(painter, groove, handle.width());
     }
     // Tick marks and the handle over the band.
-    option.subControls = all & ~QStyle::SubControls(QStyle::SC_SliderGroove);
+    option.subControls = QStyle::SC_SliderHandle;
+    if (tickPosition() != NoTicks) {
+        option.subControls |= QStyle::SC_SliderTickmarks;
+    }
     style()->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
 }
 
