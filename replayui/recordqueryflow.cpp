@@ -172,8 +172,7 @@ void RecordQueryFlow::finish(State state, const char* why) {
     m_deadline->stop();
     m_state = state;
     if (state == State::Known) {
-        m_timeline =
-            recordquery::Timeline::of(m_asked.start, m_asked.end, m_assembler.segments());
+        m_timeline = recordquery::Timeline::of(m_asked.start, m_asked.end, m_assembler.segments());
         m_answeredAt.start();
         m_log->printTime3("[RecordQuery] SN %u for %s: %zu recordings, %zu pieces (%s)", m_sn,
                           m_asked.camera.constData(), m_assembler.segments().size(),

@@ -69,8 +69,8 @@ void MainForm::showPlayedTimeline() {
     const int64_t start = codec.recordStart();
     const int64_t end = codec.recordEnd();
     const auto& pieces = m_playedRecords.pieces();
-    const bool within = !pieces.empty() && start >= pieces.front().start &&
-                        end <= pieces.back().end && start < end;
+    const bool within =
+        !pieces.empty() && start >= pieces.front().start && end <= pieces.back().end && start < end;
     if (!within) {
         ui->horizontalSlider->setTimeline(recordquery::Timeline());
         return;

@@ -104,8 +104,7 @@ void RecordTimelineSlider::paintTimeline(QPainter& painter, const QRect& groove,
         const int x1 = std::max(xOf(p.end), x0 + 1);
         if (x0 > runEnd) {
             if (runEnd > runStart) {
-                painter.fillRect(QRect(runStart, top, runEnd - runStart, height),
-                                 kRecordedColour);
+                painter.fillRect(QRect(runStart, top, runEnd - runStart, height), kRecordedColour);
             }
             runStart = x0;
         }

@@ -53,7 +53,8 @@ public:
         Bye,
         Cancel,
         HangUp,  // BYE for a dialog the operator gave up before it was answered
-        RecordQuery,  // which recordings of a camera exist in a span
+        // Which recordings of a camera exist in a span.
+        RecordQuery,
     };
     // Counts of the receive path, by what became of each datagram.
     struct ReceiveStats {

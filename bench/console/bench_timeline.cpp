@@ -69,9 +69,9 @@ void BM_SpanToPaintedTimeline(benchmark::State& state) {
     cameras.write("code,name,online,train,car,type\n" + trainCameraId(1, 1, 1, 1) + ",A,1,1,1,1\n");
     cameras.close();
     QProcess platform;
-    platform.start(GBPLAT_PATH, {"--address", "127.0.0.1", "--port", QString::number(port),
-                                 "--cameras", cameras.fileName(), "--page-size", "4",
-                                 "--record-days", "30", "--quiet"});
+    platform.start(GBPLAT_PATH,
+                   {"--address", "127.0.0.1", "--port", QString::number(port), "--cameras",
+                    cameras.fileName(), "--page-size", "4", "--record-days", "30", "--quiet"});
     if (!platform.waitForReadyRead(10000)) {
         state.SkipWithError("the demo platform did not start");
         return;
@@ -150,8 +150,11 @@ BENCHMARK(BM_SpanToPaintedTimeline)
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PaintTimeline)->ArgName("recordings")->Arg(31)->Arg(20000)->Unit(
-    benchmark::kMicrosecond);
+BENCHMARK(BM_PaintTimeline)
+    ->ArgName("recordings")
+    ->Arg(31)
+    ->Arg(20000)
+    ->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -41,7 +41,8 @@ void chooseSpan(FormRig& rig, const Span& span) {
 QByteArray element(const QByteArray& body, const QByteArray& name) {
     const int open = body.indexOf("<" + name + ">");
     const int close = body.indexOf("</" + name + ">");
-    return open < 0 || close < 0 ? QByteArray() : body.mid(open + name.size() + 2, close - open - name.size() - 2);
+    return open < 0 || close < 0 ? QByteArray()
+                                 : body.mid(open + name.size() + 2, close - open - name.size() - 2);
 }
 
 QByteArray local(const QDateTime& t) {
@@ -50,14 +51,17 @@ QByteArray local(const QDateTime& t) {
 
 // A Response page of a record answer, as a platform writes it.
 QByteArray recordPage(const QByteArray& sn, int sumNum, const QVector<Span>& items) {
-    QByteArray out = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<Response>\r\n"
-                     "<CmdType>RecordInfo</CmdType>\r\n<SN>" + sn + "</SN>\r\n<DeviceID>" +
-                     trainCameraId(1, 1, 1, 1) + "</DeviceID>\r\n<SumNum>" +
-                     QByteArray::number(sumNum) + "</SumNum>\r\n<RecordList Num=\"" +
-                     QByteArray::number(items.size()) + "\">\r\n";
+    QByteArray out =
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<Response>\r\n"
+        "<CmdType>RecordInfo</CmdType>\r\n<SN>" +
+        sn + "</SN>\r\n<DeviceID>" + trainCameraId(1, 1, 1, 1) + "</DeviceID>\r\n<SumNum>" +
+        QByteArray::number(sumNum) + "</SumNum>\r\n<RecordList Num=\"" +
+        QByteArray::number(items.size()) + "\">\r\n";
     for (const Span& s : items) {
-        out += "<Item>\r\n<DeviceID>" + trainCameraId(1, 1, 1, 1) + "</DeviceID>\r\n<Name>r</Name>"
-               "\r\n<StartTime>" + local(s.first) + "</StartTime>\r\n<EndTime>" + local(s.second) +
+        out += "<Item>\r\n<DeviceID>" + trainCameraId(1, 1, 1, 1) +
+               "</DeviceID>\r\n<Name>r</Name>"
+               "\r\n<StartTime>" +
+               local(s.first) + "</StartTime>\r\n<EndTime>" + local(s.second) +
                "</EndTime>\r\n<Secrecy>0</Secrecy>\r\n<Type>time</Type>\r\n</Item>\r\n";
     }
     return out + "</RecordList>\r\n</Response>\r\n";
@@ -65,12 +69,13 @@ QByteArray recordPage(const QByteArray& sn, int sumNum, const QVector<Span>& ite
 
 Pieces shown(const MainForm* form) {
     Pieces out;
-    for (const recordquery::TimelinePiece& p : form->widgets()->horizontalSlider->timeline().pieces()) {
+    for (const recordquery::TimelinePiece& p :
+         form->widgets()->horizontalSlider->timeline().pieces()) {
         const auto text = [](int64_t t) {
             return QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("d HH:mm"));
         };
-        out << QStringLiteral("%1-%2 %3").arg(text(p.start), text(p.end),
-                                              p.recorded ? "recorded" : "gap");
+        out << QStringLiteral("%1-%2 %3")
+                   .arg(text(p.start), text(p.end), p.recorded ? "recorded" : "gap");
     }
     return out;
 }
@@ -136,8 +141,10 @@ void TestRecordTimeline::pagedAnswerAcrossTheDailyGap() {
         QVector<Span> items;
         bool known;
     } pages[] = {
-        {"an earlier query's page", QByteArray::number(sn.toUInt() - 1),
-         {{at(5, 0, 0), at(6, 12, 0)}}, false},
+        {"an earlier query's page",
+         QByteArray::number(sn.toUInt() - 1),
+         {{at(5, 0, 0), at(6, 12, 0)}},
+         false},
         {"first page", sn, {{at(4, 3, 10), at(6, 3, 0)}}, false},
         {"second page", sn, {{at(6, 3, 10), at(7, 3, 0)}}, true},
     };
@@ -204,9 +211,8 @@ void TestRecordTimeline::playChecksTheRecordings() {
         return;
     }
     const QByteArray invite = p.waitFor("INVITE ");
-    QVERIFY(body(invite).contains("t=" + QByteArray::number(played.first.toSecsSinceEpoch()) +
-                                  " " + QByteArray::number(played.second.toSecsSinceEpoch()) +
-                                  "\r\n"));
+    QVERIFY(body(invite).contains("t=" + QByteArray::number(played.first.toSecsSinceEpoch()) + " " +
+                                  QByteArray::number(played.second.toSecsSinceEpoch()) + "\r\n"));
     QCOMPARE(rig.form()->widgets()->horizontalSlider->timeline().known(), answered);
     QVERIFY(notices.isEmpty());
 }
