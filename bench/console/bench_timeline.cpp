@@ -3,7 +3,6 @@
 // over loopback in pages of 4; and the GUI thread's time to paint the slider with them.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -155,12 +154,3 @@ BENCHMARK(BM_PaintTimeline)
     ->Arg(31)
     ->Arg(20000)
     ->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
