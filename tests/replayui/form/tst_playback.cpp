@@ -305,6 +305,9 @@ void TestPlayback::spanInTheLocalTimeOfOtherZones() {
     ui->timeEdit_End->setTime(end.time());
     QVERIFY(body(startPlayback(rig)).contains(timeLine + "\r\n"));
     QCOMPARE(ui->lbStartTime->text(), shownStart);
+    for (const QLabel* label : {ui->lbStartTime, ui->lbEndTime}) {  // wide enough for it
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+    }
 }
 
 // Each playback starts at scale 1 with the span its own answer names; spans past 2038 are
