@@ -131,5 +131,6 @@ private:
     bool m_closed = false;  // closeSession ran: no more host callbacks
     RecordQueryFlow* m_recordFlow = nullptr;
     bool m_playWaitsForRecords = false;     // Play pressed; the record list is on its way
+    RecordQueryFlow::Choice m_playChoice;   // ... of this choice
     recordquery::Timeline m_playedRecords;  // what was known of the span Play asked for
 };

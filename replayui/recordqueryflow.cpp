@@ -37,9 +37,9 @@ RecordQueryFlow::RecordQueryFlow(SipSession* session, Logger* log, QObject* pare
     connect(session, &SipSession::loggedInChanged, this, &RecordQueryFlow::onLoggedIn);
 }
 
-bool RecordQueryFlow::choose(const Choice& choice) {
+void RecordQueryFlow::choose(const Choice& choice) {
     if (choice == m_choice) {
-        return false;
+        return;
     }
     const bool wasShown = timeline().known();
     m_choice = choice;
@@ -49,7 +49,6 @@ bool RecordQueryFlow::choose(const Choice& choice) {
     if (m_enabled) {
         m_delay->start();
     }
-    return true;
 }
 
 const recordquery::Timeline& RecordQueryFlow::timeline() const {
@@ -184,6 +183,6 @@ void RecordQueryFlow::finish(State state, const char* why) {
     }
     if (m_asked == m_choice) {
         emit timelineChanged();
-        emit settled();
     }
+    emit settled();
 }

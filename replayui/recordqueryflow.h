@@ -34,22 +34,18 @@ public:
 
     RecordQueryFlow(SipSession* session, Logger* log, QObject* parent);
 
-    // The operator changed the camera or the span; false when the choice is the same as before.
-    bool choose(const Choice& choice);
+    // The operator changed the camera or the span (or left it as it was).
+    void choose(const Choice& choice);
     // For a Play of the choice: asks at once (without the delay) when the answer is missing or
     // older than a minute.
     Readiness readinessForPlay(const Choice& choice);
     // The timeline of the current choice; unknown until its answer is complete.
     const recordquery::Timeline& timeline() const;
-    // A query is out for the current choice and not yet answered in full.
-    bool waiting() const { return m_state == State::Waiting && m_asked == m_choice; }
-    // The SN the last query carried.
-    uint32_t lastSn() const { return m_sn; }
 
 signals:
     // timeline() changed: known, or unknown again.
     void timelineChanged();
-    // The query of the current choice came to an end, answered or not.
+    // The last query came to an end, answered or not (its choice may be another by now).
     void settled();
 
 private:

@@ -48,11 +48,7 @@ RecordQueryFlow::Choice MainForm::chosenRecords() const {
 }
 
 void MainForm::onChoiceEdited() {
-    if (m_recordFlow->choose(chosenRecords()) && m_playWaitsForRecords) {
-        // The operator changed what to play while Play waited: that Play is void.
-        m_playWaitsForRecords = false;
-        m_log->printTime3("[Play] the choice changed while Play waited for the record list");
-    }
+    m_recordFlow->choose(chosenRecords());
 }
 
 void MainForm::showChosenTimeline() {
@@ -84,17 +80,17 @@ void MainForm::showPlayedTimeline() {
     ui->horizontalSlider->setTimeline(recordquery::Timeline::of(start, end, std::move(recorded)));
 }
 
+// Pressed again while it waits, Play looks again: the answer may be known by now.
 void MainForm::playRecorded(int64_t start, int64_t end, const QByteArray& camera) {
-    if (m_playWaitsForRecords) {
-        return;
-    }
     RecordQueryFlow::Choice choice;
     choice.camera = camera;
     choice.start = start;
     choice.end = end;
+    m_playWaitsForRecords = false;
     switch (m_recordFlow->readinessForPlay(choice)) {
         case RecordQueryFlow::Readiness::Waiting:
             m_playWaitsForRecords = true;
+            m_playChoice = choice;
             m_log->printTime3("[Play] waits for the record list of %s", camera.constData());
             return;
         case RecordQueryFlow::Readiness::Unknown:
@@ -121,11 +117,16 @@ void MainForm::playRecorded(int64_t start, int64_t end, const QByteArray& camera
 }
 
 // The record list Play waited for is known now, or will not come: Play goes on from the start,
-// with everything checked again.
+// with everything checked again, unless the operator has chosen something else meanwhile. (The
+// camera list rebuilt by a catalogue page changes the choice only for a moment.)
 void MainForm::onRecordsSettled() {
     if (!m_playWaitsForRecords) {
         return;
     }
     m_playWaitsForRecords = false;
+    if (chosenRecords() != m_playChoice) {
+        m_log->printTime3("[Play] the choice changed while Play waited for the record list");
+        return;
+    }
     on_btnPlay_clicked();
 }

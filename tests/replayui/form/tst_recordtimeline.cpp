@@ -169,18 +169,19 @@ void TestRecordTimeline::playChecksTheRecordings_data() {
     QTest::addColumn<Span>("span");
     QTest::addColumn<bool>("answered");
     QTest::addColumn<QVector<Span>>("items");
-    QTest::addColumn<Span>("played");  // what the INVITE asks for; null: refused
+    QTest::addColumn<Span>("played");     // what the INVITE asks for; null: refused
+    QTest::addColumn<bool>("catalogue");  // a catalogue page rebuilds the camera list meanwhile
     QTest::newRow("wholly in the daily gap")
-        << Span{at(6, 3, 1), at(6, 3, 9)} << true << QVector<Span>{} << Span{};
+        << Span{at(6, 3, 1), at(6, 3, 9)} << true << QVector<Span>{} << Span{} << false;
     QTest::newRow("starts in the gap: from the first recording")
         << Span{at(6, 3, 5), at(6, 4, 0)} << true << QVector<Span>{{at(6, 3, 10), at(6, 4, 0)}}
-        << Span{at(6, 3, 10), at(6, 4, 0)};
-    QTest::newRow("recorded throughout")
+        << Span{at(6, 3, 10), at(6, 4, 0)} << false;
+    QTest::newRow("recorded throughout, the camera list rebuilt meanwhile")
         << Span{at(6, 10, 0), at(6, 11, 0)} << true << QVector<Span>{{at(6, 10, 0), at(6, 11, 0)}}
-        << Span{at(6, 10, 0), at(6, 11, 0)};
+        << Span{at(6, 10, 0), at(6, 11, 0)} << true;
     QTest::newRow("no answer: played as chosen")
         << Span{at(6, 3, 1), at(6, 3, 9)} << false << QVector<Span>{}
-        << Span{at(6, 3, 1), at(6, 3, 9)};
+        << Span{at(6, 3, 1), at(6, 3, 9)} << false;
 }
 
 // Play pressed at once waits for the record list, then decides.
@@ -189,6 +190,7 @@ void TestRecordTimeline::playChecksTheRecordings() {
     QFETCH(bool, answered);
     QFETCH(QVector<Span>, items);
     QFETCH(Span, played);
+    QFETCH(bool, catalogue);
     FormRig rig(recordTimings(300));
     QVERIFY(rig.readyToPlay());
     ScriptedPlatform& p = rig.platform();
@@ -199,6 +201,12 @@ void TestRecordTimeline::playChecksTheRecordings() {
     QCOMPARE(p.count("INVITE "), 0);
     QStringList notices;
     answerModals(rig.form(), 1, &notices);
+    if (catalogue) {
+        p.send(p.request(
+            "NOTIFY", "catalogue-1", 1,
+            catalogueBody("Notify", {catalogueItem(trainCameraId(1, 1, 1, 1), "A", "ON")})));
+        QVERIFY(!p.waitFor("SIP/2.0 200 OK").isEmpty());
+    }
     if (answered) {
         p.send(p.reply(query, "200 OK"));
         p.send(p.request("MESSAGE", "record-1", 1,
