@@ -5,8 +5,9 @@
 // is answered, and reports what the platform answered.
 //
 // Its code is split by what it does: sipsession.cpp (socket, sending, timers, transactions),
-// sipregistration.cpp, sipplayback.cpp (the playback dialog) and sipreceive.cpp (the receive
-// path: routing, matching answers to transactions, the platform's requests).
+// sipregistration.cpp, sipplayback.cpp (the playback dialog), sipreceive.cpp (the receive
+// path: routing, matching answers to transactions, the platform's requests) and
+// siprecordquery.cpp (the record query and the pages of its answer).
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHostAddress>
