@@ -151,6 +151,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
         {"wait-file", {3, true, [](S& r, const Step& s) { return r.doWaitFile(s); }}},
         {"dialog", {1, true, [](S& r, const Step& s) { return r.doDialog(s); }}},
         {"screenshot", {1, true, [](S& r, const Step& s) { return r.doScreenshot(s); }}},
+        {"timeline", {2, true, [](S& r, const Step& s) { return r.doTimeline(s); }}},
         {"exec",
          {1, true,
           [](S& r, const Step& s) {
@@ -392,13 +393,32 @@ ScriptRunner::Status ScriptRunner::doDialog(const Step& s) {
     return Status::Done;
 }
 
-ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
-    QString path = s.args[0];
+QString ScriptRunner::outputPath(const QString& path) const {
     if (QDir::isRelativePath(path) && !m_outputDir.isEmpty())
-        path = m_outputDir + "/" + path;
+        return m_outputDir + "/" + path;
+    return path;
+}
+
+ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
+    const QString path = outputPath(s.args[0]);
     if (m_window == nullptr || !m_window->grab().save(path, "PNG")) {
         return fail(s, "cannot write " + path);
     }
     emit message("screenshot: " + path);
+    return Status::Done;
+}
+
+// The console's slider says what it shows as its "timeline" property (the host does not link
+// against the console): "unknown" until the platform has answered for the chosen span.
+ScriptRunner::Status ScriptRunner::doTimeline(const Step& s) {
+    QWidget* w = findWidget(s.args[0]);
+    const QVariant value = w != nullptr ? w->property("timeline") : QVariant();
+    if (!value.isValid() || value.toString() == "unknown")
+        return Status::Pending;
+    QFile file(outputPath(s.args[1]));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(value.toString().toUtf8() + "\n") < 0)
+        return fail(s, "cannot write " + file.fileName());
+    emit message("timeline: " + file.fileName());
     return Status::Done;
 }

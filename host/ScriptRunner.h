@@ -18,6 +18,8 @@
 //   wait-file <file> <n> <text>        until at least n lines of the file contain text
 //   dialog <text>                      until a modal dialog showing text is open; then close it
 //   screenshot <file>                  PNG of the main window (relative to the output folder)
+//   timeline <object> <file>           until the slider's record timeline is known; then writes
+//                                      it to file, one "start end recorded|gap" line per piece
 //   exec <command>                     run a shell command and wait for it (the event loop
 //                                      waits too: keep it short; wait-file waits without blocking)
 //   echo <text>                        print a line
@@ -84,6 +86,8 @@ private:
     Status doWaitFile(const Step& s);
     Status doDialog(const Step& s);
     Status doScreenshot(const Step& s);
+    Status doTimeline(const Step& s);
+    QString outputPath(const QString& path) const;
 
     QWidget* m_window;
     QVector<Step> m_steps;

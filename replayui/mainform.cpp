@@ -71,6 +71,8 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
     connect(m_session, &SipSession::playbackClosed, this, &MainForm::onPlaybackClosed);
+    initRecordTimeline();
+    initOperatorFeedback();
     noticeConfigurationProblem();
 }
 
@@ -290,6 +292,9 @@ void MainForm::on_btnRefresh_clicked() {
     delete dialog.data();
     if (answer == QDialog::Accepted) {
         reloadHostConfiguration();
+        if (self.isNull() || refuseUnlessLoggedIn()) {
+            return;  // closed during a notice, or nobody to ask for the catalogue
+        }
         m_session->doCatalogQuery();
     }
 }
@@ -369,6 +374,9 @@ bool MainForm::startBeforeEnd() {
 }
 
 void MainForm::on_btnPlay_clicked() {
+    if (refuseUnlessLoggedIn()) {
+        return;
+    }
     const int step = m_session->step();
     if (step == SipSession::REPLAY_PAUSED) {
         m_session->doReplayCtrl(SipSession::CtrlResume);
@@ -388,16 +396,23 @@ void MainForm::on_btnPlay_clicked() {
     }
     const int64_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
     const int64_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
-    m_session->doReplayInvite(start, end, m_currentCameras[index].code);
+    playRecorded(start, end, m_currentCameras[index].code);
 }
 
 void MainForm::on_btnPause_clicked() {
+    if (refuseUnlessLoggedIn()) {
+        return;
+    }
     if (m_session->step() == SipSession::REPLAY_PLAYING) {
         m_session->doReplayCtrl(SipSession::CtrlPause);
     }
 }
 
 void MainForm::on_btnStop_clicked() {
+    if (refuseUnlessLoggedIn()) {
+        return;
+    }
+    m_playWaitsForRecords = false;
     m_session->stopPlayback();
 }
 
@@ -431,19 +446,18 @@ void MainForm::resetSpeed() {
 
 void MainForm::onInviteAnswered() {
     resetSpeed();
+    showPlayedTimeline();
     const CCTVCAR& codec = m_session->codec();
     if (codec.recordStart() == 0 && codec.recordEnd() == 0) {
         return;  // the answer named no span: the labels keep 00:00:00
     }
-    const QString format = QStringLiteral("hh:mm:ss");
-    ui->lbStartTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordStart()).toString(format));
-    ui->lbEndTime->setText(QDateTime::fromSecsSinceEpoch(codec.recordEnd()).toString(format));
+    showRecordEnds(codec.recordStart(), codec.recordEnd());
 }
 
 void MainForm::onPlaybackClosed() {
     resetSpeed();
     const QSignalBlocker block(ui->horizontalSlider);
     ui->horizontalSlider->setValue(0);
-    ui->lbStartTime->setText(QStringLiteral("00:00:00"));
-    ui->lbEndTime->setText(QStringLiteral("00:00:00"));
+    clearRecordEnds();
+    showChosenTimeline();
 }

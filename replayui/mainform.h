@@ -9,6 +9,7 @@
 
 #include "cameraselection.h"
 #include "cctv_records.h"
+#include "recordqueryflow.h"
 #include "replaysettings.h"
 
 class Logger;
@@ -63,6 +64,7 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void loadSettings();
@@ -95,6 +97,20 @@ private:
         MainForm* m_form;
     };
     void moveCamera(int delta, const QString& edgeText);
+    // The recordings of the chosen span on the slider, and what Play makes of them
+    // (recordtimelineform.cpp).
+    void initRecordTimeline();
+    RecordQueryFlow::Choice chosenRecords() const;
+    void onChoiceEdited();
+    void showChosenTimeline();
+    void showPlayedTimeline();
+    void playRecorded(int64_t start, int64_t end, const QByteArray& camera);
+    void onRecordsSettled();
+    // What the operator is told, and the keys (operatorfeedback.cpp).
+    void initOperatorFeedback();
+    bool refuseUnlessLoggedIn();
+    void showRecordEnds(int64_t start, int64_t end);
+    void clearRecordEnds();
 
     Ui::MainForm* ui;
     std::unique_ptr<Logger> m_log;
@@ -113,4 +129,8 @@ private:
     MyScreenLabel* m_screenLabel = nullptr;
     int m_hostCalls = 0;
     bool m_closed = false;  // closeSession ran: no more host callbacks
+    RecordQueryFlow* m_recordFlow = nullptr;
+    bool m_playWaitsForRecords = false;     // Play pressed; the record list is on its way
+    RecordQueryFlow::Choice m_playChoice;   // ... of this choice
+    recordquery::Timeline m_playedRecords;  // what was known of the span Play asked for
 };

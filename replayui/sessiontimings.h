@@ -10,6 +10,10 @@ struct SessionTimings {
     int t1Ms = 500;            // SIP T1: first retransmission; a request is given up after 64×T1
     int t2Ms = 4000;           // SIP T2: longest gap between retransmissions of a non-INVITE
     int t4Ms = 5000;           // SIP T4: how long a completed request absorbs repeated answers
+    // The record list of the chosen camera and span is asked this long after the operator's last
+    // change; -1: never asked (forms under test for other things see no record queries).
+    int recordQueryDelayMs = 300;
+    int recordAnswerMs = 5000;  // without an answer (or a further page) by then: not known
 
     // The periods used by forms made from now on.
     static SessionTimings current();

@@ -238,6 +238,10 @@ void SipSession::onRequestInRegOne() {
 }
 
 void SipSession::onRequestLoggedIn(const std::string& kind) {
+    if (kind == "MESSAGE" && m_codec.bodyCommand() == manscdp::Command::RecordInfo) {
+        onRecordPage();
+        return;
+    }
     using Handler = void (SipSession::*)();
     static const struct {
         const char* kind;

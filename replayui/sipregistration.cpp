@@ -201,6 +201,11 @@ void SipSession::onSubscribeAnswer(Transaction& /*t*/, int status) {
     emit subscribeAnswered(status);
 }
 
-void SipSession::onMessageAnswer(Transaction& /*t*/, int /*status*/) {
+void SipSession::onMessageAnswer(Transaction& t, int status) {
+    // A keepalive that went through is no news; it must not hide a refusal the operator has not
+    // read yet.
+    if (static_cast<Purpose>(t.purpose) == Purpose::Keepalive && status < 300) {
+        return;
+    }
     setStatus(StatusControl);
 }

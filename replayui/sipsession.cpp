@@ -342,6 +342,7 @@ const SipSession::AnswerRule& SipSession::answerRule(Purpose purpose) const {
         {Purpose::Bye, StatusControl, &SipSession::onByeAnswer},
         {Purpose::Cancel, StatusNone, &SipSession::onHousekeepingAnswer},
         {Purpose::HangUp, StatusNone, &SipSession::onHousekeepingAnswer},
+        {Purpose::RecordQuery, StatusNone, &SipSession::onRecordQueryAnswer},
     };
     for (const AnswerRule& rule : kRules) {
         if (rule.purpose == purpose) {

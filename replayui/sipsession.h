@@ -5,8 +5,10 @@
 // is answered, and reports what the platform answered.
 //
 // Its code is split by what it does: sipsession.cpp (socket, sending, timers, transactions),
-// sipregistration.cpp, sipplayback.cpp (the playback dialog) and sipreceive.cpp (the receive
-// path: routing, matching answers to transactions, the platform's requests).
+// sipregistration.cpp, sipplayback.cpp (the playback dialog), sipreceive.cpp (the receive
+// path: routing, matching answers to transactions, the platform's requests) and
+// siprecordquery.cpp (the record query and the pages of its answer).
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
@@ -52,6 +54,8 @@ public:
         Bye,
         Cancel,
         HangUp,  // BYE for a dialog the operator gave up before it was answered
+        // Which recordings of a camera exist in a span.
+        RecordQuery,
     };
     // Counts of the receive path, by what became of each datagram.
     struct ReceiveStats {
@@ -100,6 +104,10 @@ public:
     bool doResponseOKMessage();
     bool doBYEAction();
     bool doByeOk();
+    // The record list of a camera for a span (siprecordquery.cpp); sn tells its answer apart.
+    // callId, when given, receives the Call-ID of the query sent.
+    bool doRecordInfoQuery(const QByteArray& cameraCode, const QDateTime& start,
+                           const QDateTime& end, uint32_t sn, QByteArray* callId = nullptr);
     // Stop: BYE while playing or paused; while the INVITE waits, it is given up (CANCEL once
     // the platform has answered provisionally; ACK then BYE should it still accept). The form
     // is idle at once either way.
@@ -127,6 +135,11 @@ signals:
     void registrationRenewed();
     // A SUBSCRIBE got its final answer (408 when it was given up).
     void subscribeAnswered(int status);
+    // A page of a record answer arrived and was answered; codec() holds it (recordPage(),
+    // bodyNotes()).
+    void recordPageReceived();
+    // A record query got its final answer (408 when it was given up).
+    void recordQueryAnswered(const QByteArray& callId, int status);
 
 public slots:
     void onDatagram();
@@ -203,6 +216,9 @@ private:
     void onMessageReplay();
     void onCatalogue();
     void onBye();
+    // ---- record query (siprecordquery.cpp)
+    void onRecordPage();
+    void onRecordQueryAnswer(Transaction& t, int status);
 
     Logger* m_log;
     ReplaySettings m_settings;

@@ -15,6 +15,7 @@
 #include <QtWidgets/QSlider>
 #include <QtWidgets/QTimeEdit>
 #include <QtWidgets/QWidget>
+#include "recordtimelineslider.h"
 
 QT_BEGIN_NAMESPACE
 
@@ -50,7 +51,7 @@ public:
     QPushButton* btnPlay;
     QComboBox* cbxSpeed;
     QLabel* label_16;
-    QSlider* horizontalSlider;
+    RecordTimelineSlider* horizontalSlider;
     QLabel* lbStartTime;
     QLabel* lbEndTime;
 
@@ -166,7 +167,7 @@ public:
         label_16 = new QLabel(MainForm);
         label_16->setObjectName(QString::fromUtf8("label_16"));
         label_16->setGeometry(QRect(1005, 628, 31, 26));
-        horizontalSlider = new QSlider(MainForm);
+        horizontalSlider = new RecordTimelineSlider(MainForm);
         horizontalSlider->setObjectName(QString::fromUtf8("horizontalSlider"));
         horizontalSlider->setGeometry(QRect(20, 628, 965, 26));
         horizontalSlider->setOrientation(Qt::Horizontal);

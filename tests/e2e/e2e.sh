@@ -215,6 +215,20 @@ PGCTL
       fail "registered with a wrong password"
     expect_event "credentials wrong response"
     ;;
+  record_timeline)
+    # One record item per page, so that the day's two recordings come as two pages.
+    make_root
+    start_platform --gap 03:00-03:10 --page-size 1
+    run_host record_timeline.txt
+    d=$DEMO_DATE
+    printf '%s\n' "${d}T00:00:00 ${d}T03:00:00 recorded" "${d}T03:00:00 ${d}T03:10:00 gap" \
+      "${d}T03:10:00 ${d}T23:59:59 recorded" >"$work/day.expected"
+    diff "$work/day.expected" "$work/day.txt" || fail "the day's timeline is not the platform's"
+    [ "$(cat "$work/gap.txt")" = "${d}T03:01:00 ${d}T03:09:00 gap" ] ||
+      fail "the gap's timeline reads: $(cat "$work/gap.txt")"
+    expect_event "record query .*T00:00:00\.\..*T23:59:59, type all: 2 segments as 2 pages"
+    ! grep -q "^INVITE sip:" "$work/sip.log" || fail "a Play over the gap sent an INVITE"
+    ;;
   platform_bye)
     make_root
     start_platform

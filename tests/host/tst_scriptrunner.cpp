@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
@@ -110,6 +111,16 @@ private slots:
         QCOMPARE(
             run("timeout 600\n" + QString("wait-file %1 3 EVENT registered").arg(log.fileName())),
             1);
+    }
+
+    void timelineWaitsUntilItIsKnown() {
+        slider->setProperty("timeline", "unknown");
+        QTimer::singleShot(100, slider, [this] { slider->setProperty("timeline", "a b gap"); });
+        QTemporaryDir dir;
+        QCOMPARE(run("timeline horizontalSlider " + dir.filePath("t.txt")), 0);
+        QFile saved(dir.filePath("t.txt"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("a b gap\n"));
     }
 
     void quitCodeIsTheExitCode() { QCOMPARE(run("quit 7\nclick btnPlay"), 7); }

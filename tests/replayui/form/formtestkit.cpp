@@ -338,6 +338,7 @@ SessionTimings FormRig::quietTimings() {
     t.reloginMs = 600000;
     t.t1Ms = 60000;  // no retransmission within a test unless it asks for one
     t.t2Ms = 60000;
+    t.recordQueryDelayMs = -1;  // no record queries: the tests of them ask for them
     return t;
 }
 

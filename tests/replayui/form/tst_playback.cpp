@@ -276,7 +276,8 @@ void TestPlayback::spanInTheLocalTimeOfOtherZones_data() {
     // Two hours on the wall clock across the spring change are one hour of recording.
     QTest::newRow("Europe/Berlin, spring change")
         << QByteArray("Europe/Berlin") << at(2024, 3, 31, 1, 30) << at(2024, 3, 31, 3, 30)
-        << QByteArray("t=1711845000 1711848600") << QStringLiteral("23:13:20");
+        << QByteArray("t=1711845000 1711848600")
+        << QStringLiteral("2023-11-14 23:13:20");  // the recording ends after midnight there
     QTest::newRow("America/New_York, the day DST ends")
         << QByteArray("America/New_York") << at(2024, 11, 3, 12, 0) << at(2024, 11, 3, 13, 0)
         << QByteArray("t=1730653200 1730656800") << QStringLiteral("17:13:20");
@@ -304,6 +305,9 @@ void TestPlayback::spanInTheLocalTimeOfOtherZones() {
     ui->timeEdit_End->setTime(end.time());
     QVERIFY(body(startPlayback(rig)).contains(timeLine + "\r\n"));
     QCOMPARE(ui->lbStartTime->text(), shownStart);
+    for (const QLabel* label : {ui->lbStartTime, ui->lbEndTime}) {  // wide enough for it
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+    }
 }
 
 // Each playback starts at scale 1 with the span its own answer names; spans past 2038 are
