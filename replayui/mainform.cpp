@@ -17,6 +17,7 @@
 #include "myscreenlabel.h"
 #include "password.h"
 #include "playbackmath.h"
+#include "playbackview.h"
 #include "quorlastyle.h"
 #include "sipsession.h"
 #include "ui_mainform.h"
@@ -71,12 +72,16 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
     connect(m_session, &SipSession::playbackClosed, this, &MainForm::onPlaybackClosed);
+    m_playbackView =
+        new PlaybackView(m_session, m_screenLabel, ui->horizontalSlider, m_log.get(), this);
     noticeConfigurationProblem();
 }
 
 MainForm::~MainForm() {
     // The session logs through m_log; it goes first, ending a playback on its way out.
     closeSession();
+    delete m_playbackView;  // its threads log too
+    m_playbackView = nullptr;
     delete m_session;
     m_session = nullptr;
     delete ui;
@@ -388,7 +393,9 @@ void MainForm::on_btnPlay_clicked() {
     }
     const int64_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
     const int64_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
-    m_session->doReplayInvite(start, end, m_currentCameras[index].code);
+    if (m_session->doReplayInvite(start, end, m_currentCameras[index].code)) {
+        m_playbackView->inviteSent(index, m_currentCameras[index], start);
+    }
 }
 
 void MainForm::on_btnPause_clicked() {

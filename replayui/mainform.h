@@ -13,6 +13,7 @@
 
 class Logger;
 class MyScreenLabel;
+class PlaybackView;
 class QTextCodec;
 class SipSession;
 struct SIP_CATALOG;
@@ -23,6 +24,9 @@ class MainForm;
 
 class MainForm : public QWidget {
     Q_OBJECT
+    // What the screen label shows of a playback, for the host's scripts (playbackview.cpp).
+    Q_PROPERTY(qint64 shownRecordingMs READ shownRecordingMs)
+    Q_PROPERTY(quint64 framesShown READ framesShown)
 public:
     MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* positionBlocks,
              int blockCount, void* hostContext, int placement);
@@ -38,6 +42,9 @@ public:
     const QVector<selection::CameraEntry>& currentCameras() const { return m_currentCameras; }
     const QVector<StationRow>& stationRows() const { return m_stationRows; }
     MyScreenLabel* screenLabel() const { return m_screenLabel; }
+    PlaybackView* playbackView() const { return m_playbackView; }
+    qint64 shownRecordingMs() const;
+    quint64 framesShown() const;
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
 
@@ -111,6 +118,7 @@ private:
     QMap<QString, QString> m_monitorMap;
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
+    PlaybackView* m_playbackView = nullptr;
     int m_hostCalls = 0;
     bool m_closed = false;  // closeSession ran: no more host callbacks
 };
