@@ -392,8 +392,7 @@ QString ScriptRunner::propertyText(const QString& object, const QString& name) {
 // never hold (bad operator or number), false alone while it does not hold yet.
 bool ScriptRunner::checkProperty(const Step& s, QString* why) {
     double wanted = 0, tolerance = 0;
-    if (!parseSum(s.args[3], &wanted) ||
-        (s.args.size() > 4 && !parseSum(s.args[4], &tolerance))) {
+    if (!parseSum(s.args[3], &wanted) || (s.args.size() > 4 && !parseSum(s.args[4], &tolerance))) {
         *why = "not a number: " + s.args.mid(3).join(' ');
         return false;
     }

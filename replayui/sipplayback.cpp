@@ -132,9 +132,10 @@ void SipSession::rememberMediaPeer() {
     const std::string address = siptexts::sdpConnectionAddress(m_recvBuffer.get());
     m_mediaPeer = QHostAddress(QString::fromStdString(address));
     if (!address.empty() && m_mediaPeer.isNull()) {
-        m_log->printTime3("The answer's media address %s is not an IP address; media is taken "
-                          "from the platform only",
-                          address.c_str());
+        m_log->printTime3(
+            "The answer's media address %s is not an IP address; media is taken "
+            "from the platform only",
+            address.c_str());
     }
 }
 

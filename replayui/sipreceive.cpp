@@ -132,8 +132,9 @@ const char* SipSession::mediaRefusal(const QByteArray& data, const QHostAddress&
 
 void SipSession::noteDroppedMedia(const QHostAddress& source, const char* why) {
     const QString who = source.toString();
-    if (firstReport(m_mediaStrangers, who, m_log,
-                    "More than %d sources sent media that was dropped; later ones are not logged")) {
+    if (firstReport(
+            m_mediaStrangers, who, m_log,
+            "More than %d sources sent media that was dropped; later ones are not logged")) {
         m_log->printTime3("Dropped media from %s: %s", who.toLatin1().constData(), why);
     }
 }

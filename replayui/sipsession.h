@@ -254,7 +254,7 @@ private:
     QSet<QString> m_strangers;             // sources already reported as not the platform
     QSet<QString> m_mediaStrangers;        // sources already reported for media dropped
     MediaSink m_mediaSink;
-    QHostAddress m_mediaPeer;  // the "c=" address of the open playback's answer
+    QHostAddress m_mediaPeer;              // the "c=" address of the open playback's answer
     std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated
     std::unique_ptr<char[]> m_datagram;    // one datagram as it comes off the socket
 };
