@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QTimeEdit>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -24,15 +25,53 @@ qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-QString expandEnvironment(QString line) {
+// With `keepUnset`, a variable not set now stays as written (keep-property may set it later).
+QString expandEnvironment(QString line, bool keepUnset) {
     static const QRegularExpression var(R"(\$\{([A-Za-z_][A-Za-z0-9_]*)\})");
     auto m = var.match(line);
     while (m.hasMatch()) {
+        const QByteArray name = m.captured(1).toLocal8Bit();
+        if (keepUnset && !qEnvironmentVariableIsSet(name.constData())) {
+            m = var.match(line, m.capturedEnd());
+            continue;
+        }
         line.replace(m.capturedStart(), m.capturedLength(),
-                     QString::fromLocal8Bit(qgetenv(m.captured(1).toLocal8Bit().constData())));
+                     QString::fromLocal8Bit(qgetenv(name.constData())));
         m = var.match(line, m.capturedStart());
     }
     return line;
+}
+
+// "1700000000000+1800000-40": numbers joined by + and -.
+bool parseSum(const QString& text, double* sum) {
+    static const QRegularExpression term(R"(([+-]?)(\d+(?:\.\d+)?))");
+    *sum = 0;
+    int at = 0;
+    while (at < text.size()) {
+        const auto m = term.match(text, at, QRegularExpression::NormalMatch,
+                                  QRegularExpression::AnchoredMatchOption);
+        if (!m.hasMatch() || (at > 0 && m.captured(1).isEmpty()))
+            return false;
+        *sum += (m.captured(1) == "-" ? -1 : 1) * m.captured(2).toDouble();
+        at = m.capturedEnd();
+    }
+    return !text.isEmpty();
+}
+
+// The comparisons of wait-property and expect-property; `~` is "within the tolerance".
+bool compareValues(const QString& op, double actual, double wanted, double tolerance, bool* ok) {
+    static const QMap<QString, std::function<bool(double, double, double)>> ops{
+        {"=", [](double a, double w, double) { return a == w; }},
+        {"!=", [](double a, double w, double) { return a != w; }},
+        {"<", [](double a, double w, double) { return a < w; }},
+        {"<=", [](double a, double w, double) { return a <= w; }},
+        {">", [](double a, double w, double) { return a > w; }},
+        {">=", [](double a, double w, double) { return a >= w; }},
+        {"~", [](double a, double w, double t) { return std::abs(a - w) <= t; }},
+    };
+    const auto it = ops.find(op);
+    *ok = it != ops.end();
+    return *ok && (*it)(actual, wanted, tolerance);
 }
 
 // All the visible text of a dialog, so a script can recognise it.
@@ -149,6 +188,32 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               return r.fail(s, "text is \"" + (w ? widgetText(w) : QString("<no widget>")) + "\"");
           }}},
         {"wait-file", {3, true, [](S& r, const Step& s) { return r.doWaitFile(s); }}},
+        {"wait-property",
+         {4, false,
+          [](S& r, const Step& s) {
+              QString why;
+              if (r.checkProperty(s, &why))
+                  return Status::Done;
+              return why.isEmpty() ? Status::Pending : r.fail(s, why);
+          }}},
+        {"expect-property",
+         {4, false,
+          [](S& r, const Step& s) {
+              QString why;
+              if (r.checkProperty(s, &why))
+                  return Status::Done;
+              return r.fail(s, why.isEmpty() ? "it is " + propertyText(s.args[0], s.args[1]) : why);
+          }}},
+        {"keep-property",
+         {3, false,
+          [](S& r, const Step& s) {
+              const QVariant value = propertyValue(s.args[0], s.args[1]);
+              if (!value.isValid())
+                  return r.fail(s, "no such object or property");
+              qputenv(s.args[2].toLocal8Bit().constData(), value.toString().toLocal8Bit());
+              emit r.message(QString("kept %1 = %2").arg(s.args[2], value.toString()));
+              return Status::Done;
+          }}},
         {"dialog", {1, true, [](S& r, const Step& s) { return r.doDialog(s); }}},
         {"screenshot", {1, true, [](S& r, const Step& s) { return r.doScreenshot(s); }}},
         {"timeline", {2, true, [](S& r, const Step& s) { return r.doTimeline(s); }}},
@@ -202,7 +267,7 @@ bool ScriptRunner::load(const QString& text) {
     m_steps.clear();
     const QStringList lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
-        const QString line = expandEnvironment(lines[i]).trimmed();
+        const QString line = expandEnvironment(lines[i], true).trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         Step step;
@@ -261,13 +326,18 @@ void ScriptRunner::runCurrentStep() {
         emit finished(0);
         return;
     }
-    const Step& step = m_steps[m_index];
     if (!m_stepStarted) {
         m_stepStarted = true;
+        // Variables that keep-property set since the script was read are known now.
+        m_current = m_steps[m_index];
+        for (QString& arg : m_current.args)
+            arg = expandEnvironment(arg, false);
+        m_current.raw = expandEnvironment(m_current.raw, false);
         m_fileSeen = FileSeen();
         m_stepDeadline = nowMs() + m_defaultTimeoutMs;
-        emit message(QString("script: %1").arg(step.raw));
+        emit message(QString("script: %1").arg(m_current.raw));
     }
+    const Step& step = m_current;
     if (!m_timer.isActive())
         return;
     const Status status = verbs()[step.verb].run(*this, step);
@@ -297,6 +367,46 @@ QWidget* ScriptRunner::findWidget(const QString& name) {
             hidden = w;
     }
     return hidden;
+}
+
+QObject* ScriptRunner::findObject(const QString& name) {
+    if (QWidget* w = findWidget(name))
+        return w;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (QObject* o = top->findChild<QObject*>(name))
+            return o;
+    }
+    return nullptr;
+}
+
+QVariant ScriptRunner::propertyValue(const QString& object, const QString& name) {
+    QObject* o = findObject(object);
+    return o != nullptr ? o->property(name.toLatin1().constData()) : QVariant();
+}
+
+QString ScriptRunner::propertyText(const QString& object, const QString& name) {
+    const QVariant value = propertyValue(object, name);
+    return value.isValid() ? value.toString() : QString("<no such object or property>");
+}
+
+// OBJ NAME OP VALUE [TOLERANCE]: true when it holds; false with `why` set when the step can
+// never hold (bad operator or number), false alone while it does not hold yet.
+bool ScriptRunner::checkProperty(const Step& s, QString* why) {
+    double wanted = 0, tolerance = 0;
+    if (!parseSum(s.args[3], &wanted) || (s.args.size() > 4 && !parseSum(s.args[4], &tolerance))) {
+        *why = "not a number: " + s.args.mid(3).join(' ');
+        return false;
+    }
+    const QVariant value = propertyValue(s.args[0], s.args[1]);
+    bool isNumber = false;
+    const double actual = value.toDouble(&isNumber);
+    if (!value.isValid() || !isNumber)
+        return false;  // the object may not exist yet
+    bool known = false;
+    const bool holds = compareValues(s.args[2], actual, wanted, tolerance, &known);
+    if (!known)
+        *why = "unknown comparison " + s.args[2];
+    return holds;
 }
 
 QString ScriptRunner::widgetText(const QWidget* w) {

@@ -16,6 +16,12 @@
 //   wait-count <object> <n>            until a combo box holds at least n items
 //   expect-text <object> <text>        the widget's text contains text, now
 //   wait-file <file> <n> <text>        until at least n lines of the file contain text
+//   wait-property <object> <name> <op> <value> [<tolerance>]
+//                                      until the object's property compares: op is = != < <= >
+//                                      >= or ~ (within the tolerance); value is numbers joined
+//                                      by + and - (e.g. ${KEPT}+1800000)
+//   expect-property <object> <name> <op> <value> [<tolerance>]   the same, now
+//   keep-property <object> <name> <var>  set the environment variable var to the value
 //   dialog <text>                      until a modal dialog showing text is open; then close it
 //   screenshot <file>                  PNG of the main window (relative to the output folder)
 //   timeline <object> <file>           until the slider's record timeline is known; then writes
@@ -27,11 +33,13 @@
 //   stall-watch                        start watching the event loop with a 5 ms timer
 //   stall-report                       print "STALL <longest gap between its ticks> ms"
 //   quit [code]                        end the session with the code (default 0)
-// ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
+// ${NAME} is replaced by the environment variable NAME; one not set when the script is read is
+// replaced when its line runs (keep-property sets them). A failing action ends the session with 1.
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 #include <QVector>
 #include <functional>
 
@@ -61,6 +69,11 @@ public:
     static QWidget* findWidget(const QString& name);
     // The text a person reads on a widget: label, button, line edit, combo current item.
     static QString widgetText(const QWidget* w);
+    // A widget by name as above, else any object of that name inside a top-level widget.
+    static QObject* findObject(const QString& name);
+    // Invalid when there is no such object or property.
+    static QVariant propertyValue(const QString& object, const QString& name);
+    static QString propertyText(const QString& object, const QString& name);
 
 signals:
     void finished(int exitCode);
@@ -88,10 +101,12 @@ private:
     Status doScreenshot(const Step& s);
     Status doTimeline(const Step& s);
     QString outputPath(const QString& path) const;
+    bool checkProperty(const Step& s, QString* why);
 
     QWidget* m_window;
     QVector<Step> m_steps;
     int m_index = 0;
+    Step m_current;  // the step under way, its variables expanded
     int m_defaultTimeoutMs = 15000;
     qint64 m_stepDeadline = 0;
     qint64 m_waitUntil = 0;

@@ -17,6 +17,7 @@
 #include "myscreenlabel.h"
 #include "password.h"
 #include "playbackmath.h"
+#include "playbackview.h"
 #include "quorlastyle.h"
 #include "sipsession.h"
 #include "ui_mainform.h"
@@ -71,6 +72,8 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     connect(m_session, &SipSession::catalogueReceived, this, &MainForm::onCatalogue);
     connect(m_session, &SipSession::inviteAnswered, this, &MainForm::onInviteAnswered);
     connect(m_session, &SipSession::playbackClosed, this, &MainForm::onPlaybackClosed);
+    m_playbackView =
+        new PlaybackView(m_session, m_screenLabel, ui->horizontalSlider, m_log.get(), this);
     initRecordTimeline();
     initOperatorFeedback();
     noticeConfigurationProblem();
@@ -79,6 +82,8 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
 MainForm::~MainForm() {
     // The session logs through m_log; it goes first, ending a playback on its way out.
     closeSession();
+    delete m_playbackView;  // its threads log too
+    m_playbackView = nullptr;
     delete m_session;
     m_session = nullptr;
     delete ui;
@@ -396,7 +401,7 @@ void MainForm::on_btnPlay_clicked() {
     }
     const int64_t start = playback::toEpoch(ui->dateEdit_Start->date(), ui->timeEdit_Start->time());
     const int64_t end = playback::toEpoch(ui->dateEdit_End->date(), ui->timeEdit_End->time());
-    playRecorded(start, end, m_currentCameras[index].code);
+    playRecorded(start, end, index);
 }
 
 void MainForm::on_btnPause_clicked() {

@@ -14,6 +14,7 @@
 
 class Logger;
 class MyScreenLabel;
+class PlaybackView;
 class QTextCodec;
 class SipSession;
 struct SIP_CATALOG;
@@ -24,6 +25,9 @@ class MainForm;
 
 class MainForm : public QWidget {
     Q_OBJECT
+    // What the screen label shows of a playback, for the host's scripts (playbackview.cpp).
+    Q_PROPERTY(qint64 shownRecordingMs READ shownRecordingMs)
+    Q_PROPERTY(quint64 framesShown READ framesShown)
 public:
     MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* positionBlocks,
              int blockCount, void* hostContext, int placement);
@@ -39,6 +43,9 @@ public:
     const QVector<selection::CameraEntry>& currentCameras() const { return m_currentCameras; }
     const QVector<StationRow>& stationRows() const { return m_stationRows; }
     MyScreenLabel* screenLabel() const { return m_screenLabel; }
+    PlaybackView* playbackView() const { return m_playbackView; }
+    qint64 shownRecordingMs() const;
+    quint64 framesShown() const;
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
 
@@ -104,7 +111,8 @@ private:
     void onChoiceEdited();
     void showChosenTimeline();
     void showPlayedTimeline();
-    void playRecorded(int64_t start, int64_t end, const QByteArray& camera);
+    void playRecorded(int64_t start, int64_t end, int cameraIndex);
+    void inviteCamera(int64_t start, int64_t end, int cameraIndex);
     void onRecordsSettled();
     // What the operator is told, and the keys (operatorfeedback.cpp).
     void initOperatorFeedback();
@@ -127,6 +135,7 @@ private:
     QMap<QString, QString> m_monitorMap;
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
+    PlaybackView* m_playbackView = nullptr;
     int m_hostCalls = 0;
     bool m_closed = false;  // closeSession ran: no more host callbacks
     RecordQueryFlow* m_recordFlow = nullptr;

@@ -7,6 +7,7 @@
 
 #include "Logger.h"
 #include "mainform.h"
+#include "playbackview.h"
 #include "playbackmath.h"
 #include "sipsession.h"
 #include "ui_mainform.h"
@@ -81,7 +82,8 @@ void MainForm::showPlayedTimeline() {
 }
 
 // Pressed again while it waits, Play looks again: the answer may be known by now.
-void MainForm::playRecorded(int64_t start, int64_t end, const QByteArray& camera) {
+void MainForm::playRecorded(int64_t start, int64_t end, int cameraIndex) {
+    const QByteArray& camera = m_currentCameras[cameraIndex].code;
     RecordQueryFlow::Choice choice;
     choice.camera = camera;
     choice.start = start;
@@ -95,7 +97,7 @@ void MainForm::playRecorded(int64_t start, int64_t end, const QByteArray& camera
             return;
         case RecordQueryFlow::Readiness::Unknown:
             m_playedRecords = recordquery::Timeline();
-            m_session->doReplayInvite(start, end, camera);
+            inviteCamera(start, end, cameraIndex);
             return;
         case RecordQueryFlow::Readiness::Known:
             break;
@@ -113,7 +115,14 @@ void MainForm::playRecorded(int64_t start, int64_t end, const QByteArray& camera
         m_log->printTime3("[Play] the span starts in a gap; played from %s",
                           localText(*first).constData());
     }
-    m_session->doReplayInvite(std::max(start, *first), end, camera);
+    inviteCamera(std::max(start, *first), end, cameraIndex);
+}
+
+void MainForm::inviteCamera(int64_t start, int64_t end, int cameraIndex) {
+    const selection::CameraEntry& camera = m_currentCameras[cameraIndex];
+    if (m_session->doReplayInvite(start, end, camera.code)) {
+        m_playbackView->inviteSent(cameraIndex, camera, start);
+    }
 }
 
 // The record list Play waited for is known now, or will not come: Play goes on from the start,

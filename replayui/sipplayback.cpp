@@ -39,10 +39,14 @@ bool SipSession::doReplayCtrl(int kind, const QByteArray& scale, int seek) {
                         kind == CtrlPause ? REPLAY_PAUSED : REPLAY_PLAYING,
                         SendRule::Request,
                         Purpose::Info};
-    return lockedSend(rule, [&](int* n) {
+    const bool sent = lockedSend(rule, [&](int* n) {
         return m_codec.buildPlaybackInfo(n, kind, scale.isNull() ? nullptr : scale.constData(),
                                          seek);
     });
+    if (sent) {
+        emit playbackControlSent(kind, scale, seek);
+    }
+    return sent;
 }
 
 bool SipSession::doResponseOKMessage() {
@@ -82,6 +86,13 @@ bool SipSession::doByeOk() {
     return lockedSend(rule, [this](int* n) { return m_codec.buildByeOk(n); });
 }
 
+// The session leaves the dialog whether or not its BYE can go out.
+void SipSession::endPlaybackDialog() {
+    if (!doBYEAction()) {
+        closePlaybackHere("The BYE could not be sent");
+    }
+}
+
 void SipSession::stopPlayback() {
     if (m_sipStep == REPLAY_PLAYING || m_sipStep == REPLAY_PAUSED) {
         doBYEAction();
@@ -116,6 +127,18 @@ void SipSession::sendCancel(Transaction& invite) {
     }
 }
 
+// The answer's SDP may name another address the stream comes from (the platform's media server).
+void SipSession::rememberMediaPeer() {
+    const std::string address = siptexts::sdpConnectionAddress(m_recvBuffer.get());
+    m_mediaPeer = QHostAddress(QString::fromStdString(address));
+    if (!address.empty() && m_mediaPeer.isNull()) {
+        m_log->printTime3(
+            "The answer's media address %s is not an IP address; media is taken "
+            "from the platform only",
+            address.c_str());
+    }
+}
+
 void SipSession::onInviteProvisional(Transaction& t) {
     if (t.abandoned && t.cancelDue) {
         sendCancel(t);
@@ -140,6 +163,7 @@ void SipSession::onInviteAnswer(Transaction& t, int status) {
     }
     m_inviteTx = 0;
     if (status < 300) {
+        rememberMediaPeer();
         if (doReplayAck()) {
             t.ack = m_lastSent;  // a repeated 2xx gets this same ACK
         }
@@ -186,7 +210,7 @@ void SipSession::onInfoAnswer(Transaction& t, int status) {
     }
     // RFC 3261 §12.2.1.2: a 481 or 408 to a request inside the dialog ends the dialog.
     if (status == 408) {
-        doBYEAction();  // the platform may still be sending
+        endPlaybackDialog();  // the platform may still be sending
     } else if (status == 481) {
         closePlaybackHere("The platform no longer knows the playback dialog");
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Logger.h"
+#include "rtpreader.h"
 #include "sipsession.h"
 #include "siptexts.h"
 
@@ -18,6 +19,20 @@ constexpr int kReportedStrangers = 64;
 // Bytes of a received datagram written to the log; a hostile one may be 30 KB of junk.
 constexpr int kLoggedBytes = 2048;
 constexpr int kStatusLineBytes = 256;
+
+// True the first time a source is seen, for the first kReportedStrangers sources; the one after
+// them gets `overflow` (with that number) logged instead, and later ones nothing.
+bool firstReport(QSet<QString>& seen, const QString& who, Logger* log, const char* overflow) {
+    if (seen.contains(who) || seen.size() > kReportedStrangers) {
+        return false;
+    }
+    seen.insert(who);
+    if (seen.size() > kReportedStrangers) {
+        log->printTime3(overflow, kReportedStrangers);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -84,27 +99,55 @@ void SipSession::receive(const QByteArray& data, const QHostAddress& source) {
     }
 }
 
-// The media pipeline takes these once there is one; until then they are counted and dropped.
-void SipSession::onMediaDatagram(const QByteArray& /*data*/, const QHostAddress& /*source*/) {
+// The open playback's RTP goes to the media sink; the rest of the RTP range is dropped, with one
+// log line per source.
+void SipSession::onMediaDatagram(const QByteArray& data, const QHostAddress& source) {
     ++m_stats.media;
+    if (const char* why = mediaRefusal(data, source)) {
+        ++m_stats.mediaDropped;
+        noteDroppedMedia(source, why);
+        return;
+    }
+    if (m_mediaSink) {
+        // A copy: the read buffer takes the next datagram while the pipeline still holds this one.
+        m_mediaSink(QByteArray(data.constData(), data.size()));
+    }
+}
+
+const char* SipSession::mediaRefusal(const QByteArray& data, const QHostAddress& source) const {
+    if (!media::isRtpDatagram(reinterpret_cast<const uint8_t*>(data.constData()),
+                              static_cast<size_t>(data.size()))) {
+        return "not RTP";
+    }
+    if (m_sipStep < REPLAY_ENDING) {
+        return "no playback is open";
+    }
+    const auto mode = QHostAddress::ConvertV4MappedToIPv4;
+    if (source.isEqual(m_platAddress, mode) ||
+        (!m_mediaPeer.isNull() && source.isEqual(m_mediaPeer, mode))) {
+        return nullptr;
+    }
+    return "neither the platform nor the media address of its answer";
+}
+
+void SipSession::noteDroppedMedia(const QHostAddress& source, const char* why) {
+    const QString who = source.toString();
+    if (firstReport(
+            m_mediaStrangers, who, m_log,
+            "More than %d sources sent media that was dropped; later ones are not logged")) {
+        m_log->printTime3("Dropped media from %s: %s", who.toLatin1().constData(), why);
+    }
 }
 
 void SipSession::noteStranger(const QHostAddress& source) {
     ++m_stats.strangers;
     const QString who = source.toString();
-    if (m_strangers.contains(who) || m_strangers.size() > kReportedStrangers) {
-        return;
+    if (firstReport(m_strangers, who, m_log,
+                    "More than %d other sources sent datagrams; later ones are dropped "
+                    "without a log line")) {
+        m_log->printTime3("Dropped a datagram from %s: not the platform %s",
+                          who.toLatin1().constData(), m_settings.platIp.toLatin1().constData());
     }
-    m_strangers.insert(who);
-    if (m_strangers.size() > kReportedStrangers) {
-        m_log->printTime3(
-            "More than %d other sources sent datagrams; later ones are dropped "
-            "without a log line",
-            kReportedStrangers);
-        return;
-    }
-    m_log->printTime3("Dropped a datagram from %s: not the platform %s", who.toLatin1().constData(),
-                      m_settings.platIp.toLatin1().constData());
 }
 
 void SipSession::onSipDatagram(const QByteArray& data) {

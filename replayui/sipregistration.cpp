@@ -171,7 +171,7 @@ void SipSession::logIn() {
 void SipSession::loseRegistration(int status) {
     m_log->printTime3("The registration is lost (%d); logged out", status);
     if (m_sipStep >= REPLAY_ENDING) {
-        doBYEAction();
+        endPlaybackDialog();
     } else if (invitePending()) {
         giveUpInvite();
     }

@@ -75,7 +75,7 @@ void SipSession::shutdown() {
     }
     // The platform would stream to nobody: end the dialog before the socket goes.
     if (m_sipStep >= REPLAY_ENDING) {
-        doBYEAction();
+        endPlaybackDialog();
     } else if (invitePending()) {
         giveUpInvite();
     }

@@ -15,6 +15,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -61,6 +62,7 @@ public:
     struct ReceiveStats {
         quint64 datagrams = 0;  // read off the socket
         quint64 media = 0;      // RTP on the SIP port
+        quint64 mediaDropped = 0;  // ... not RTP, outside a playback, or from another source
         quint64 strangers = 0;  // not from the platform
         quint64 tooLong = 0;
         quint64 malformed = 0;
@@ -90,6 +92,11 @@ public:
     const ReceiveStats& receiveStats() const { return m_stats; }
     int reportedStrangers() const { return m_strangers.size(); }
     const sip::ClientTransactions& transactions() const { return m_transactions; }
+
+    // Where the RTP of the open playback goes: each datagram from the platform (or the address
+    // its answer's SDP names) while the dialog is open, as a copy of its own.
+    using MediaSink = std::function<void(const QByteArray& datagram)>;
+    void setMediaSink(MediaSink sink) { m_mediaSink = std::move(sink); }
 
     // Send actions; each returns true when a datagram went out.
     bool doRegister(int attempt);
@@ -126,6 +133,8 @@ signals:
     void catalogueReceived();
     // The playback dialog ended (BYE sent or received); the form returns to idle.
     void playbackClosed();
+    // An INFO of the playback went out: kind (CtrlKind), the scale text, the seek seconds.
+    void playbackControlSent(int kind, const QByteArray& scale, int seekSeconds);
     // One datagram went through the receive handler (dropped ones included).
     void datagramHandled();
     // Logged in (REG_OK reached from REG_TWO or REG_ONE).
@@ -189,6 +198,7 @@ private:
     // ---- playback dialog (sipplayback.cpp)
     void onInviteAnswer(Transaction& t, int status);
     void onInviteProvisional(Transaction& t);
+    void rememberMediaPeer();
     void onAbandonedInviteAnswer(Transaction& t, int status);
     void onInfoAnswer(Transaction& t, int status);
     void onByeAnswer(Transaction& t, int status);
@@ -196,6 +206,7 @@ private:
     void giveUpInvite();
     void sendCancel(Transaction& invite);
     void closePlaybackHere(const char* why);
+    void endPlaybackDialog();
     std::string freshBranch();
 
     // ---- receive path (sipreceive.cpp)
@@ -204,6 +215,8 @@ private:
     void receive(const QByteArray& data, const QHostAddress& source);
     void noteStranger(const QHostAddress& source);
     void onMediaDatagram(const QByteArray& data, const QHostAddress& source);
+    const char* mediaRefusal(const QByteArray& data, const QHostAddress& source) const;
+    void noteDroppedMedia(const QHostAddress& source, const char* why);
     void onSipDatagram(const QByteArray& data);
     sip::RequestKey incomingKey() const;
     void onResponse(const QByteArray& data, int length);
@@ -255,6 +268,9 @@ private:
     QString m_shownStatus;
     ReceiveStats m_stats;
     QSet<QString> m_strangers;             // sources already reported as not the platform
+    QSet<QString> m_mediaStrangers;        // sources already reported for media dropped
+    MediaSink m_mediaSink;
+    QHostAddress m_mediaPeer;              // the "c=" address of the open playback's answer
     std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated
     std::unique_ptr<char[]> m_datagram;    // one datagram as it comes off the socket
 };

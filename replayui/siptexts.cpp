@@ -174,4 +174,31 @@ std::string byeFor(std::string_view invite, std::string_view to, std::string_vie
     return request("BYE", p, via, to, p.cseq + 1);
 }
 
+std::string sdpConnectionAddress(std::string_view message) {
+    const size_t bodyAt = message.find("\r\n\r\n");
+    if (bodyAt == std::string_view::npos) {
+        return std::string();
+    }
+    std::string_view sdp = message.substr(bodyAt + 4);
+    while (!sdp.empty()) {
+        const size_t eol = sdp.find('\n');
+        std::string_view line = sdp.substr(0, eol);
+        sdp = eol == std::string_view::npos ? std::string_view() : sdp.substr(eol + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.substr(0, 2) != "c=") {
+            continue;
+        }
+        // <nettype> <addrtype> <connection-address>[/ttl[/count]]
+        const size_t last = line.rfind(' ');
+        if (last == std::string_view::npos) {
+            return std::string();
+        }
+        const std::string_view address = line.substr(last + 1);
+        return std::string(address.substr(0, address.find('/')));
+    }
+    return std::string();
+}
+
 }  // namespace siptexts

@@ -29,4 +29,8 @@ std::string ackFor(std::string_view invite, std::string_view to, std::string_vie
 // BYE that ends the dialog a 2xx to the INVITE opened: the next CSeq number, a Via of its own.
 std::string byeFor(std::string_view invite, std::string_view to, std::string_view via);
 
+// The address of the first "c=" line in the SDP body of a message ("c=IN IP4 10.1.1.9" gives
+// "10.1.1.9"; a multicast "/ttl" is left off); "" when the body has none.
+std::string sdpConnectionAddress(std::string_view message);
+
 }  // namespace siptexts

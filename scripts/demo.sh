@@ -42,6 +42,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${NX_DEMO_HEADLESS:-0}" != "1
 else
   # Yesterday 10:00 to 11:00: inside the platform's recordings.
   export DEMO_DATE=$(date -d yesterday +%Y-%m-%d)
+  export SPAN_START_MS=$(( $(date -d "$DEMO_DATE 10:00:00" +%s) * 1000 ))
   rc=0
   "$bin/hmihost" --nxroot "$work/nxroot" --screenshot "$work/shots/00-start.png" \
     --script "$here/host/scripts/walkthrough.txt" || rc=$?

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTextCodec>
 
 #include <cstring>
@@ -96,6 +98,9 @@ QString MyScreenLabel::cameraTitle() const {
 
 void MyScreenLabel::showFrame(const QImage& picture, qint64 recordingMs) {
     m_frame = picture;
+    // The picture, the black around it and the border cover the label: nothing beneath it is
+    // painted first (a full fill of each widget underneath costs more than the picture).
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
     const QString time = QDateTime::fromMSecsSinceEpoch(recordingMs)
                              .toString(QString::fromLatin1(kOverlayTimeFormat));
     const QString title = cameraTitle();
@@ -108,6 +113,7 @@ void MyScreenLabel::clearFrame() {
         return;
     m_frame = QImage();
     m_overlay.clear();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
     update();
 }
 
@@ -116,19 +122,25 @@ void MyScreenLabel::paintEvent(QPaintEvent* event) {
         QLabel::paintEvent(event);
         return;
     }
-    QFrame::paintEvent(event);  // the frame and its selection border
     paintFrame();
 }
 
 // The picture normally arrives at the label's size; a larger one (the label shrank) is scaled.
+// Only the picture is painted where the picture goes: the styled background and border (with
+// the selection's colour), and black inside the border, around it.
 void MyScreenLabel::paintFrame() {
     QPainter painter(this);
     const QRect area = contentsRect();
-    painter.fillRect(area, Qt::black);
     QRect target(QPoint(0, 0), m_frame.size());
     if (m_frame.width() > area.width() || m_frame.height() > area.height())
         target.setSize(m_frame.size().scaled(area.size(), Qt::KeepAspectRatio));
     target.moveCenter(area.center());
+    painter.setClipRegion(QRegion(rect()).subtracted(target));
+    QStyleOption option;
+    option.initFrom(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    painter.fillRect(area, Qt::black);
+    painter.setClipping(false);
     if (target.size() == m_frame.size())
         painter.drawImage(target.topLeft(), m_frame);
     else

@@ -9,6 +9,7 @@
 
 class MyScreenLabel : public QLabel {
     Q_OBJECT
+    Q_PROPERTY(bool hasFrame READ hasFrame)
 public:
     explicit MyScreenLabel(QWidget* parent = nullptr);
     // Indices are 0-based; the object name is "lblTV<screen+1>Split<window+1>".

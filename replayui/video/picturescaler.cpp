@@ -108,7 +108,11 @@ QSize PictureScaler::fitted(QSize source, double sampleAspect, QSize box) {
 bool PictureScaler::scale(const AVFrame* picture, QImage& out) {
     const AVRational sar = picture->sample_aspect_ratio;
     const double sampleAspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
-    const QSize size = fitted(QSize(picture->width, picture->height), sampleAspect, m_box);
+    QSize size = fitted(QSize(picture->width, picture->height), sampleAspect, m_box);
+    // FFmpeg 5's SIMD conversion to RGB leaves the last (width % 16) pixels of each row unwritten
+    // when that is 1 to 7: whole 8s of width cost under 1 % of the aspect and never a column.
+    if (size.width() >= 8)
+        size.setWidth(size.width() & ~7);
     if (size.isEmpty())
         return false;
     const AVFrame* source = resized(picture, size);

@@ -82,7 +82,7 @@ run_host() {
   local script=$1
   export PLAT_PID=$plat_pid RELAY_PID=$relay_pid E2E_WORK=$work NX_USER=operator \
     QT_QPA_PLATFORM=offscreen
-  export DEMO_DATE=$(date -d yesterday +%Y-%m-%d)
+  export DEMO_DATE=${DEMO_DATE:-$(date -d yesterday +%Y-%m-%d)}
   # The host unloads the plug-in, whose thread-local variables LeakSanitizer's exit scan may
   # then read through a stale TLS slot and crash on; without TLS as a root it can only report
   # more leaks, never fewer.
@@ -234,6 +234,16 @@ PGCTL
     start_platform
     run_host platform_bye.txt
     expect_event "fault: ending playback"
+    ;;
+  video)
+    make_root
+    start_platform --video-size 640x360
+    export DEMO_DATE=$(date -d yesterday +%Y-%m-%d)
+    export SPAN_START_MS=$(( $(date -d "$DEMO_DATE 10:00:00" +%s) * 1000 ))
+    run_host video.txt
+    [ "$(grep -c "EVENT .*PLAY Range seek" "$work/sip.log")" = 1 ] ||
+      fail "the slider following the picture sent a seek of its own"
+    step_times "$work/host.out"
     ;;
   sipp_console)
     make_root

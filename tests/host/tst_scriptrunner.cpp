@@ -123,6 +123,29 @@ private slots:
         QCOMPARE(saved.readAll(), QByteArray("a b gap\n"));
     }
 
+    void propertiesAreWaitedForKeptAndCompared() {
+        slider->setValue(20);
+        QTimer::singleShot(100, slider, [this] { slider->setValue(35); });
+        QCOMPARE(run("keep-property horizontalSlider value NX_KEPT\n"
+                     "wait-property horizontalSlider value >= ${NX_KEPT}+15\n"
+                     "expect-property horizontalSlider value ~ ${NX_KEPT}+10 5\n"
+                     "expect-property horizontalSlider value != 20"),
+                 0);
+        QCOMPARE(qgetenv("NX_KEPT"), QByteArray("20"));
+        const struct {
+            const char* script;
+        } failing[] = {
+            {"expect-property horizontalSlider value ~ 30 4"},
+            {"expect-property horizontalSlider value < 35"},
+            {"expect-property horizontalSlider nosuch = 1"},
+            {"wait-property horizontalSlider value == 35"},  // no such comparison
+            {"wait-property horizontalSlider value = 35+"},  // no such number
+            {"timeout 200\nwait-property horizontalSlider value > 35"},
+        };
+        for (const auto& row : failing)
+            QVERIFY2(run(row.script) == 1, row.script);
+    }
+
     void quitCodeIsTheExitCode() { QCOMPARE(run("quit 7\nclick btnPlay"), 7); }
 };
 

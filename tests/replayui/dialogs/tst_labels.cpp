@@ -192,6 +192,7 @@ void TestLabels::frameReplacesTextUntilCleared() {
     qputenv("TZ", "UTC");
     MyScreenLabel label;
     label.resize(200, 100);
+    label.setStyleSheet("MyScreenLabel { background-color: white; border: 3px solid green; }");
     label.setCameraEntry(entryNamed("\xC1\xD0\xB3\xB5\x31"));  // "列车1" in GBK
     label.setCamera(7, QStringLiteral("3402"));
     QImage picture(100, 50, QImage::Format_RGB32);
@@ -203,6 +204,7 @@ void TestLabels::frameReplacesTextUntilCleared() {
     const QImage shown = label.grab().toImage();
     QCOMPARE(shown.pixelColor(100, 70), QColor(Qt::red));   // centred, below the overlay
     QCOMPARE(shown.pixelColor(20, 50), QColor(Qt::black));  // beside the picture
+    QCOMPARE(shown.pixelColor(1, 50), QColor("green"));     // the border stays
 
     label.clearFrame();
     QVERIFY(!label.hasFrame());
