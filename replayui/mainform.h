@@ -11,11 +11,11 @@
 #include "cctv_records.h"
 #include "replaysettings.h"
 
+class CameraWriteBack;
 class Logger;
 class MyScreenLabel;
 class QTextCodec;
 class SipSession;
-struct SIP_CATALOG;
 
 namespace Ui {
 class MainForm;
@@ -38,6 +38,7 @@ public:
     const QVector<selection::CameraEntry>& currentCameras() const { return m_currentCameras; }
     const QVector<StationRow>& stationRows() const { return m_stationRows; }
     MyScreenLabel* screenLabel() const { return m_screenLabel; }
+    CameraWriteBack* writeBack() const { return m_writeBack; }
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
 
@@ -74,10 +75,10 @@ private:
 
     const StationRow* currentStation() const;
     void colourCameras();
-    void syncCamera(const SIP_CATALOG& item, bool exists);
-    void syncMonitors();
+    // The catalogue and the rows written back to the host (formcatalogue.cpp).
+    void setUpWriteBack();
+    void finishWriteBack();
     void onCatalogue();
-    void refreshCameraList();
     void onInviteAnswered();
     void onPlaybackClosed();
     bool startBeforeEnd();
@@ -111,6 +112,7 @@ private:
     QMap<QString, QString> m_monitorMap;
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
+    CameraWriteBack* m_writeBack = nullptr;
     int m_hostCalls = 0;
     bool m_closed = false;  // closeSession ran: no more host callbacks
 };

@@ -10,8 +10,12 @@ struct SessionTimings {
     int t1Ms = 500;            // SIP T1: first retransmission; a request is given up after 64×T1
     int t2Ms = 4000;           // SIP T2: longest gap between retransmissions of a non-INVITE
     int t4Ms = 5000;           // SIP T4: how long a completed request absorbs repeated answers
+    int subscribeRetryMs = 5000;      // first wait after a refused or unanswered SUBSCRIBE
+    int subscribeRetryMaxMs = 60000;  // longest wait between SUBSCRIBEs the platform refuses
 
-    // The periods used by forms made from now on.
+    // The periods used by forms made from now on: the override when one is installed, else
+    // the given ones (the settings file's).
+    static SessionTimings current(const SessionTimings& configured);
     static SessionTimings current();
     // nullptr restores the normal periods.
     static void setOverride(const SessionTimings* timings);

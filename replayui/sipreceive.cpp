@@ -244,8 +244,8 @@ void SipSession::onRequestLoggedIn(const std::string& kind) {
         Handler handler;
     } kTable[] = {
         {"MESSAGE_REPLAY", &SipSession::onMessageReplay},
-        {"MESSAGE", &SipSession::onCatalogue},
-        {"NOTIFY", &SipSession::onCatalogue},
+        {"MESSAGE", &SipSession::onPlatformMessage},
+        {"NOTIFY", &SipSession::onNotify},
         {"BYE", &SipSession::onBye},
     };
     for (const auto& row : kTable) {
@@ -265,10 +265,6 @@ void SipSession::onMessageReplay() {
     }
     doResponseOKMessage();
     doBYEAction();
-}
-
-void SipSession::onCatalogue() {
-    emit catalogueReceived();
 }
 
 void SipSession::onBye() {

@@ -5,8 +5,9 @@
 // is answered, and reports what the platform answered.
 //
 // Its code is split by what it does: sipsession.cpp (socket, sending, timers, transactions),
-// sipregistration.cpp, sipplayback.cpp (the playback dialog) and sipreceive.cpp (the receive
-// path: routing, matching answers to transactions, the platform's requests).
+// sipregistration.cpp, sipplayback.cpp (the playback dialog), sipreceive.cpp (the receive
+// path: routing, matching answers to transactions, the platform's requests) and
+// sipsubscription.cpp (the catalogue subscription kept alive, NOTIFYs and MESSAGEs answered).
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QMutex>
@@ -20,6 +21,7 @@
 #include "sessiontimings.h"
 #include "sipcodec.h"
 #include "siptransactions.h"
+#include "subscription.h"
 
 class Logger;
 class QTimer;
@@ -86,6 +88,7 @@ public:
     const ReceiveStats& receiveStats() const { return m_stats; }
     int reportedStrangers() const { return m_strangers.size(); }
     const sip::ClientTransactions& transactions() const { return m_transactions; }
+    const sub::Keeper& subscription() const { return m_subscription; }
 
     // Send actions; each returns true when a datagram went out.
     bool doRegister(int attempt);
@@ -114,7 +117,8 @@ signals:
     void statusChanged(const QString& text);
     // The platform answered the playback INVITE; the record times are in codec().
     void inviteAnswered();
-    // A MESSAGE or NOTIFY arrived while logged in; codec() holds its catalogue.
+    // A MESSAGE or NOTIFY with a catalogue arrived while logged in, and was answered; codec()
+    // holds its catalogue.
     void catalogueReceived();
     // The playback dialog ended (BYE sent or received); the form returns to idle.
     void playbackClosed();
@@ -127,6 +131,8 @@ signals:
     void registrationRenewed();
     // A SUBSCRIBE got its final answer (408 when it was given up).
     void subscribeAnswered(int status);
+    // A SUBSCRIBE or a catalogue query went out: the whole catalogue is coming.
+    void catalogueRequested();
 
 public slots:
     void onDatagram();
@@ -170,8 +176,20 @@ private:
     void logIn();
     void loseRegistration(int status);
     void backOff();
-    void onSubscribeAnswer(Transaction& t, int status);
     void onMessageAnswer(Transaction& t, int status);
+
+    // ---- catalogue subscription, NOTIFYs and MESSAGEs (sipsubscription.cpp)
+    void setUpSubscription();
+    void onLoginChanged(bool loggedIn);
+    void onRegisteredAgain();
+    void armSubscriptionTimer();
+    void runSubscriptionTimer();
+    void onSubscribeSent();
+    void onSubscribeAnswer(Transaction& t, int status);
+    void onPlatformMessage();
+    void onNotify();
+    void routeBody();
+    void answerEnded();
 
     // ---- playback dialog (sipplayback.cpp)
     void onInviteAnswer(Transaction& t, int status);
@@ -201,7 +219,6 @@ private:
     void onRequestInRegOne();
     void onRequestLoggedIn(const std::string& kind);
     void onMessageReplay();
-    void onCatalogue();
     void onBye();
 
     Logger* m_log;
@@ -227,6 +244,10 @@ private:
     sip::AnsweredRequests m_answered;
     QTimer* m_transactionTimer = nullptr;
     QTimer* m_registerPacer = nullptr;  // the next REGISTER after a refusal
+    sub::Keeper m_subscription;
+    QTimer* m_subscriptionTimer = nullptr;
+    bool m_everLoggedIn = false;
+    std::string m_replyText;  // an answer the codec builds only in part
     int m_pacedAttempt = 0;
     qint64 m_backoffMs = 0;          // 0: no refusal since the last login
     qint64 m_lastRegisterAt = -1;    // when the last new REGISTER went out
