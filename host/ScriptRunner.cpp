@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBrush>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -186,6 +187,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               emit r.message(QString("STALL %1 ms").arg(r.m_longestStall));
               return Status::Done;
           }}},
+        {"save-items", {2, true, [](S& r, const Step& s) { return r.doSaveItems(s); }}},
         {"quit",
          {0, false,
           [](S& r, const Step& s) {
@@ -400,5 +402,24 @@ ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
         return fail(s, "cannot write " + path);
     }
     emit message("screenshot: " + path);
+    return Status::Done;
+}
+
+ScriptRunner::Status ScriptRunner::doSaveItems(const Step& s) {
+    auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+    if (combo == nullptr)
+        return fail(s, "no combo box");
+    QFile file(s.args[1]);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return fail(s, "cannot write " + s.args[1]);
+    QByteArray out;
+    for (int i = 0; i < combo->count(); ++i) {
+        const QVariant brush = combo->itemData(i, Qt::ForegroundRole);
+        const QString colour =
+            brush.isValid() ? brush.value<QBrush>().color().name() : QStringLiteral("-");
+        out += (combo->itemData(i).toString() + ' ' + colour + ' ' + combo->itemText(i) + '\n')
+                   .toUtf8();
+    }
+    file.write(out);
     return Status::Done;
 }

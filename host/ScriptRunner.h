@@ -24,6 +24,8 @@
 //   mark <text>                        print "MARK <ms since the start> <text>" (step times)
 //   stall-watch                        start watching the event loop with a 5 ms timer
 //   stall-report                       print "STALL <longest gap between its ticks> ms"
+//   save-items <object> <file>         append one line per item of a combo box to the file:
+//                                      "<item data> <text colour #rrggbb, or -> <text>"
 //   quit [code]                        end the session with the code (default 0)
 // ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
 #include <QElapsedTimer>
@@ -84,6 +86,7 @@ private:
     Status doWaitFile(const Step& s);
     Status doDialog(const Step& s);
     Status doScreenshot(const Step& s);
+    Status doSaveItems(const Step& s);
 
     QWidget* m_window;
     QVector<Step> m_steps;

@@ -1,6 +1,8 @@
 // The platform's catalogue in the form: the camera map and the camera list's colours change at
 // once, without rebuilding the lists or moving the operator's selection; the rows go to the
 // host's store through the write-back queue, a slice at a time.
+#include <QTextCodec>
+
 #include "Logger.h"
 #include "camerawriteback.h"
 #include "cataloguemerge.h"
@@ -70,6 +72,7 @@ void MainForm::onCatalogue() {
     const std::vector<SIP_CATALOG>& items = codec.catalogue();
     const std::vector<manscdp::ItemState>& states = codec.catalogueStates();
     int notes = 0;
+    bool listed = false;  // a camera was added or renamed
     for (size_t i = 0; i < items.size(); ++i) {
         const catalogue::Change change = catalogue::merge(
             items[i], i < states.size() ? states[i] : manscdp::ItemState(), m_cameraMap);
@@ -77,6 +80,9 @@ void MainForm::onCatalogue() {
             m_log->printTime3("[Catalogue] %s", change.note.c_str());
         }
         if (change.effect == catalogue::Effect::Camera) {
+            listed = listed || !change.known ||
+                     selection::fieldBytes(m_cameraMap.value(change.code).F6003_CAMERANAME) !=
+                         selection::fieldBytes(change.row.F6003_CAMERANAME);
             m_cameraMap.insert(change.code, change.row);
             m_writeBack->queueCamera(change.row, change.known);
         } else if (change.effect == catalogue::Effect::Monitor) {
@@ -87,9 +93,41 @@ void MainForm::onCatalogue() {
         m_log->printTime3("[Catalogue] %d more items of this message not acted on in full",
                           notes - kNotesPerMessage);
     }
-    // New cameras are listed at the next change of train or car.
+    if (listed) {
+        mergeCameraList();
+    }
     colourCameras();
     for (const MonitorRow& row : selection::monitorRows(m_monitorMap, m_codec)) {
         m_writeBack->queueMonitor(row);
+    }
+}
+
+// Cameras the catalogue added to the train and car shown join the list where their codes put
+// them, and renamed ones show their new names. Nothing is taken out and the current camera stays
+// the current one: the list is never rebuilt under the operator.
+void MainForm::mergeCameraList() {
+    const StationRow* station = currentStation();
+    if (station == nullptr) {
+        return;
+    }
+    const QVector<selection::CameraEntry> matching =
+        selection::matchingCameras(m_cameraMap, station, ui->cbxzone1->currentData().toInt(),
+                                   ui->cbxzone2->currentData().toInt());
+    int at = 0;
+    for (const selection::CameraEntry& camera : matching) {
+        while (at < m_currentCameras.size() && m_currentCameras[at].code < camera.code) {
+            ++at;
+        }
+        if (at < m_currentCameras.size() && m_currentCameras[at].code == camera.code) {
+            if (m_currentCameras[at].label != camera.label) {
+                ui->cbxCamera->setItemText(at, m_codec->toUnicode(camera.label));
+                m_currentCameras[at] = camera;
+            }
+        } else {
+            m_currentCameras.insert(at, camera);
+            ui->cbxCamera->insertItem(at, m_codec->toUnicode(camera.label),
+                                      m_codec->toUnicode(camera.code));
+        }
+        ++at;
     }
 }

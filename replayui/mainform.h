@@ -79,6 +79,7 @@ private:
     void setUpWriteBack();
     void finishWriteBack();
     void onCatalogue();
+    void mergeCameraList();
     void onInviteAnswered();
     void onPlaybackClosed();
     bool startBeforeEnd();

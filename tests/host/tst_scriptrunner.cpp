@@ -112,6 +112,16 @@ private slots:
             1);
     }
 
+    void savesComboItemsWithTheirColours() {
+        combo->addItem("A", "c1");
+        combo->addItem("B b", "c2");
+        combo->setItemData(1, QBrush(QColor(0, 200, 0)), Qt::ForegroundRole);
+        QTemporaryFile out;
+        QVERIFY(out.open());
+        QCOMPARE(run(QString("save-items cbxCamera %1").arg(out.fileName())), 0);
+        QCOMPARE(out.readAll(), QByteArray("c1 - A\nc2 #00c800 B b\n"));
+    }
+
     void quitCodeIsTheExitCode() { QCOMPARE(run("quit 7\nclick btnPlay"), 7); }
 };
 

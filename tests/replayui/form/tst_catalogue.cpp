@@ -83,7 +83,7 @@ class TestCatalogue : public QObject {
 private slots:
     void camerasAndMonitorsAreWrittenBack();
     void answerGoesOutBeforeTheHostWrite();
-    void allCarsListIsNotRebuilt();
+    void newCamerasJoinTheListInPlace();
     void onlyCatalogueBodiesAreWrittenBack();
     void statusNoticeRecoloursInPlace();
     void nothingBeforeLogin();
@@ -137,16 +137,13 @@ void TestCatalogue::camerasAndMonitorsAreWrittenBack() {
     QCOMPARE(QByteArray(monitors.monitors[1].F6004_MONITOR), QByteArray("MON-02"));
     QCOMPARE(form->monitorMap().size(), 2);
 
-    // The list of car 1 is not rebuilt: the known camera is recoloured, the new one is listed
-    // at the next change of car.
+    // The list of car 1 now holds both cameras, coloured by their state.
     QComboBox* cameras = form->widgets()->cbxCamera;
-    QCOMPARE(cameras->count(), 1);
-    QCOMPARE(itemColour(cameras, 0), QColor(200, 0, 0));
-    QVERIFY(form->cameraMap().contains(QString::fromLatin1(newId)));
-    selectTrainCar(form, 1);
     QCOMPARE(cameras->count(), 2);
+    QVERIFY(form->cameraMap().contains(QString::fromLatin1(newId)));
     QCOMPARE(cameras->itemData(0).toString(), QString::fromLatin1(knownId));
     QCOMPARE(cameras->itemText(1), QStringLiteral("摄像机E"));
+    QCOMPARE(itemColour(cameras, 0), QColor(200, 0, 0));
     QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
     QCOMPARE(form->currentCameras().size(), 2);
     QVERIFY(!form->cameraMap().contains(QString::fromLatin1(trainCameraId(1, 1, 17, 9))));
@@ -164,20 +161,26 @@ void TestCatalogue::answerGoesOutBeforeTheHostWrite() {
     QCOMPARE(header(call.platformLast, "CSeq"), QByteArray("31 NOTIFY"));
 }
 
-void TestCatalogue::allCarsListIsNotRebuilt() {
+// A new camera joins the list shown where its code puts it; the operator's camera stays chosen.
+void TestCatalogue::newCamerasJoinTheListInPlace() {
     FormRig rig;
     QVERIFY(rig.logInAndSubscribe());
     MainForm* form = rig.form();
     selectTrainCar(form, 0);  // 全部
-    QCOMPARE(form->widgets()->cbxzone2->itemText(0), QStringLiteral("全部"));
-    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
-    sendNotify(rig.platform(), {catalogueItem(trainCameraId(1, 2, 1, 6), "new", "ON")});
-    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
-    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
-    // Listed after the next zone change.
-    form->widgets()->cbxzone2->setCurrentIndex(2);
-    form->widgets()->cbxzone2->setCurrentIndex(0);
-    QCOMPARE(form->widgets()->cbxCamera->count(), 3);
+    QComboBox* cameras = form->widgets()->cbxCamera;
+    QCOMPARE(cameras->count(), 2);
+    cameras->setCurrentIndex(1);
+    const QString chosen = cameras->currentData().toString();
+    QSignalSpy rebuilt(cameras->model(), &QAbstractItemModel::rowsRemoved);
+    sendNotify(rig.platform(), {catalogueItem(trainCameraId(1, 1, 1, 6), "new", "ON"),
+                                catalogueItem(trainCameraId(2, 1, 1, 7), "other", "ON")});
+    QTRY_COMPARE(cameras->count(), 3);
+    QCOMPARE(cameras->itemData(1).toString(), QString::fromLatin1(trainCameraId(1, 1, 1, 6)));
+    QCOMPARE(cameras->currentData().toString(), chosen);
+    QCOMPARE(rebuilt.count(), 0);
+    QCOMPARE(form->currentCameras().size(), 3);
+    QCOMPARE(form->currentCameras()[1].code, trainCameraId(1, 1, 1, 6));
+    QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
 }
 
 // Keepalive answers, record answers and media status notices are answered and write nothing:
