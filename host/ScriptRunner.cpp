@@ -188,6 +188,7 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
               return Status::Done;
           }}},
         {"save-items", {2, true, [](S& r, const Step& s) { return r.doSaveItems(s); }}},
+        {"wait-colour", {3, false, [](S& r, const Step& s) { return r.doWaitColour(s); }}},
         {"quit",
          {0, false,
           [](S& r, const Step& s) {
@@ -405,6 +406,21 @@ ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
     return Status::Done;
 }
 
+namespace {
+
+QString itemColour(const QComboBox* combo, int i) {
+    const QVariant brush = combo->itemData(i, Qt::ForegroundRole);
+    return brush.isValid() ? brush.value<QBrush>().color().name() : QStringLiteral("-");
+}
+
+}  // namespace
+
+ScriptRunner::Status ScriptRunner::doWaitColour(const Step& s) {
+    auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+    const int i = combo == nullptr ? -1 : combo->findData(s.args[1]);
+    return i >= 0 && itemColour(combo, i) == s.args[2] ? Status::Done : Status::Pending;
+}
+
 ScriptRunner::Status ScriptRunner::doSaveItems(const Step& s) {
     auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
     if (combo == nullptr)
@@ -414,10 +430,8 @@ ScriptRunner::Status ScriptRunner::doSaveItems(const Step& s) {
         return fail(s, "cannot write " + s.args[1]);
     QByteArray out;
     for (int i = 0; i < combo->count(); ++i) {
-        const QVariant brush = combo->itemData(i, Qt::ForegroundRole);
-        const QString colour =
-            brush.isValid() ? brush.value<QBrush>().color().name() : QStringLiteral("-");
-        out += (combo->itemData(i).toString() + ' ' + colour + ' ' + combo->itemText(i) + '\n')
+        out += (combo->itemData(i).toString() + ' ' + itemColour(combo, i) + ' ' +
+                combo->itemText(i) + '\n')
                    .toUtf8();
     }
     file.write(out);

@@ -26,6 +26,7 @@
 //   stall-report                       print "STALL <longest gap between its ticks> ms"
 //   save-items <object> <file>         append one line per item of a combo box to the file:
 //                                      "<item data> <text colour #rrggbb, or -> <text>"
+//   wait-colour <object> <data> <#rrggbb>  until the combo item with that data has that colour
 //   quit [code]                        end the session with the code (default 0)
 // ${NAME} is replaced by the environment variable NAME. A failing action ends the session with 1.
 #include <QElapsedTimer>
@@ -87,6 +88,7 @@ private:
     Status doDialog(const Step& s);
     Status doScreenshot(const Step& s);
     Status doSaveItems(const Step& s);
+    Status doWaitColour(const Step& s);
 
     QWidget* m_window;
     QVector<Step> m_steps;
