@@ -23,7 +23,9 @@
 //   echo <text>                        print a line
 //   mark <text>                        print "MARK <ms since the start> <text>" (step times)
 //   stall-watch                        start watching the event loop with a 5 ms timer
-//   stall-report                       print "STALL <longest gap between its ticks> ms"
+//   stall-report                       print "STALL <longest gap between its ticks> ms (the GUI
+//                                      thread busy at most <ms> ms of a gap)": the CPU time the
+//                                      thread itself spent, without what other processes took
 //   save-items <object> <file>         append one line per item of a combo box to the file:
 //                                      "<item data> <text colour #rrggbb, or -> <text>"
 //   wait-colour <object> <data> <#rrggbb>  until the combo item with that data has that colour
@@ -111,4 +113,6 @@ private:
     QTimer m_stallTimer;
     qint64 m_lastStallTick = 0;
     qint64 m_longestStall = 0;
+    qint64 m_lastStallCpuUs = 0;
+    qint64 m_busiestStallUs = 0;
 };

@@ -46,6 +46,9 @@ SipSession::SipSession(Logger* log, const ReplaySettings& settings, QObject* par
     m_transactionTimer->setSingleShot(true);
     m_transactionTimer->setTimerType(Qt::PreciseTimer);
     connect(m_transactionTimer, &QTimer::timeout, this, &SipSession::runTransactionTimers);
+    m_nextReceivePass = new QTimer(this);
+    m_nextReceivePass->setSingleShot(true);
+    connect(m_nextReceivePass, &QTimer::timeout, this, &SipSession::onDatagram);
     m_registerPacer = new QTimer(this);
     m_registerPacer->setSingleShot(true);
     connect(m_registerPacer, &QTimer::timeout, this, [this] {
@@ -92,6 +95,7 @@ void SipSession::shutdown() {
     m_transactionTimer->stop();
     m_registerPacer->stop();
     m_subscriptionTimer->stop();
+    m_nextReceivePass->stop();
     if (m_socket != nullptr) {
         m_socket->disconnect(this);
         m_socket->close();
@@ -315,13 +319,17 @@ void SipSession::timerEvent(QTimerEvent* event) {
 
 // ---- transactions ------------------------------------------------------------------------
 
-void SipSession::armTransactionTimer() {
-    const qint64 next = m_transactions.nextWakeAt();
-    if (next < 0 || m_shutDown) {
-        m_transactionTimer->stop();
+// Starts a single-shot timer for the session-clock time at (-1: none, and it is stopped).
+void SipSession::armAt(QTimer* timer, qint64 at) {
+    if (at < 0 || m_shutDown) {
+        timer->stop();
         return;
     }
-    m_transactionTimer->start(static_cast<int>(std::max<qint64>(0, next - now())));
+    timer->start(static_cast<int>(std::max<qint64>(0, at - now())));
+}
+
+void SipSession::armTransactionTimer() {
+    armAt(m_transactionTimer, m_transactions.nextWakeAt());
 }
 
 void SipSession::runTransactionTimers() {

@@ -161,6 +161,7 @@ private:
     // ---- transactions (sipsession.cpp)
     void runTransactionTimers();
     void armTransactionTimer();
+    void armAt(QTimer* timer, qint64 at);
     void onGiveUp(Transaction& t);
     void onFinalAnswer(Transaction& t, int status);
     const AnswerRule& answerRule(Purpose purpose) const;
@@ -243,6 +244,7 @@ private:
     sip::ClientTransactions m_transactions;
     sip::AnsweredRequests m_answered;
     QTimer* m_transactionTimer = nullptr;
+    QTimer* m_nextReceivePass = nullptr;  // a receive pass out of its budget goes on here
     QTimer* m_registerPacer = nullptr;  // the next REGISTER after a refusal
     sub::Keeper m_subscription;
     QTimer* m_subscriptionTimer = nullptr;

@@ -2,7 +2,6 @@
 // have forgotten it, refreshed before its granted time runs out, retried with back-off when
 // refused; and the platform's NOTIFYs and MESSAGEs answered, only a catalogue going on to the form.
 #include <QTimer>
-#include <algorithm>
 
 #include "Logger.h"
 #include "sipsessionrules.h"
@@ -47,12 +46,7 @@ void SipSession::onRegisteredAgain() {
 }
 
 void SipSession::armSubscriptionTimer() {
-    const qint64 next = m_subscription.nextAt();
-    if (next < 0 || m_shutDown) {
-        m_subscriptionTimer->stop();
-        return;
-    }
-    m_subscriptionTimer->start(static_cast<int>(std::max<qint64>(0, next - now())));
+    armAt(m_subscriptionTimer, m_subscription.nextAt());
 }
 
 void SipSession::runSubscriptionTimer() {
