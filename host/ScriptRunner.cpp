@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBrush>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -18,11 +19,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
 qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+// CPU time of the calling thread: a gap in the event loop that the thread did not spend working
+// was the machine's doing (other processes), not ours.
+qint64 threadCpuUs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
 }
 
 // With `keepUnset`, a variable not set now stays as written (keep-property may set it later).
@@ -111,8 +121,11 @@ ScriptRunner::ScriptRunner(QWidget* window, QObject* parent) : QObject(parent), 
     m_stallTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_stallTimer, &QTimer::timeout, this, [this] {
         const qint64 now = m_clock.elapsed();
+        const qint64 cpu = threadCpuUs();
         m_longestStall = std::max(m_longestStall, now - m_lastStallTick);
+        m_busiestStallUs = std::max(m_busiestStallUs, cpu - m_lastStallCpuUs);
         m_lastStallTick = now;
+        m_lastStallCpuUs = cpu;
     });
 }
 
@@ -241,7 +254,9 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
          {0, false,
           [](S& r, const Step&) {
               r.m_longestStall = 0;
+              r.m_busiestStallUs = 0;
               r.m_lastStallTick = r.m_clock.elapsed();
+              r.m_lastStallCpuUs = threadCpuUs();
               r.m_stallTimer.start();
               return Status::Done;
           }}},
@@ -249,9 +264,13 @@ const QMap<QString, ScriptRunner::Verb>& ScriptRunner::verbs() {
          {0, false,
           [](S& r, const Step&) {
               r.m_stallTimer.stop();
-              emit r.message(QString("STALL %1 ms").arg(r.m_longestStall));
+              emit r.message(QString("STALL %1 ms (the GUI thread busy at most %2 ms of a gap)")
+                                 .arg(r.m_longestStall)
+                                 .arg(r.m_busiestStallUs / 1000));
               return Status::Done;
           }}},
+        {"save-items", {2, true, [](S& r, const Step& s) { return r.doSaveItems(s); }}},
+        {"wait-colour", {3, false, [](S& r, const Step& s) { return r.doWaitColour(s); }}},
         {"quit",
          {0, false,
           [](S& r, const Step& s) {
@@ -530,5 +549,38 @@ ScriptRunner::Status ScriptRunner::doTimeline(const Step& s) {
         file.write(value.toString().toUtf8() + "\n") < 0)
         return fail(s, "cannot write " + file.fileName());
     emit message("timeline: " + file.fileName());
+    return Status::Done;
+}
+
+namespace {
+
+QString itemColour(const QComboBox* combo, int i) {
+    const QVariant brush = combo->itemData(i, Qt::ForegroundRole);
+    return brush.isValid() ? brush.value<QBrush>().color().name() : QStringLiteral("-");
+}
+
+}  // namespace
+
+ScriptRunner::Status ScriptRunner::doWaitColour(const Step& s) {
+    auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+    const int i = combo == nullptr ? -1 : combo->findData(s.args[1]);
+    return i >= 0 && itemColour(combo, i) == s.args[2] ? Status::Done : Status::Pending;
+}
+
+ScriptRunner::Status ScriptRunner::doSaveItems(const Step& s) {
+    auto* combo = qobject_cast<QComboBox*>(findWidget(s.args[0]));
+    if (combo == nullptr)
+        return fail(s, "no combo box");
+    QFile file(s.args[1]);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return fail(s, "cannot write " + s.args[1]);
+    QByteArray out;
+    for (int i = 0; i < combo->count(); ++i) {
+        out += (combo->itemData(i).toString() + ' ' + itemColour(combo, i) + ' ' +
+                combo->itemText(i) + '\n')
+                   .toUtf8();
+    }
+    if (file.write(out) < 0)
+        return fail(s, "cannot write " + s.args[1]);
     return Status::Done;
 }

@@ -31,7 +31,12 @@
 //   echo <text>                        print a line
 //   mark <text>                        print "MARK <ms since the start> <text>" (step times)
 //   stall-watch                        start watching the event loop with a 5 ms timer
-//   stall-report                       print "STALL <longest gap between its ticks> ms"
+//   stall-report                       print "STALL <longest gap between its ticks> ms (the GUI
+//                                      thread busy at most <ms> ms of a gap)": the CPU time the
+//                                      thread itself spent, without what other processes took
+//   save-items <object> <file>         append one line per item of a combo box to the file:
+//                                      "<item data> <text colour #rrggbb, or -> <text>"
+//   wait-colour <object> <data> <#rrggbb>  until the combo item with that data has that colour
 //   quit [code]                        end the session with the code (default 0)
 // ${NAME} is replaced by the environment variable NAME; one not set when the script is read is
 // replaced when its line runs (keep-property sets them). A failing action ends the session with 1.
@@ -102,6 +107,8 @@ private:
     Status doTimeline(const Step& s);
     QString outputPath(const QString& path) const;
     bool checkProperty(const Step& s, QString* why);
+    Status doSaveItems(const Step& s);
+    Status doWaitColour(const Step& s);
 
     QWidget* m_window;
     QVector<Step> m_steps;
@@ -125,4 +132,6 @@ private:
     QTimer m_stallTimer;
     qint64 m_lastStallTick = 0;
     qint64 m_longestStall = 0;
+    qint64 m_lastStallCpuUs = 0;
+    qint64 m_busiestStallUs = 0;
 };

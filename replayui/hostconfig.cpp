@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Logger.h"
+#include "camerawriteback.h"
 #include "mainform.h"
 #include "ui_mainform.h"
 #include "zelqmessagebox.h"
@@ -60,6 +61,7 @@ void MainForm::reloadHostConfiguration() {
     m_cameraMap.clear();
     m_stationRows.clear();  // copyHostData keeps them when the host hands none
     copyHostData(data.get(), &zones);
+    m_writeBack->setStored(m_cameraMap);
     ui->cbxStation->clear();
     for (int i = 0; i < m_stationRows.size(); ++i) {
         ui->cbxStation->addItem(

@@ -62,6 +62,7 @@ MainForm::MainForm(QWidget* parent, init_param* data, ZoneInfo* zones, void* /*p
     m_session = new SipSession(m_log.get(), m_settings, this);
     m_session->startSession();
     copyHostData(data, zones);
+    setUpWriteBack();
     installFontFallback();
     ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint);
@@ -90,6 +91,7 @@ MainForm::~MainForm() {
 }
 
 void MainForm::closeSession() {
+    finishWriteBack();
     m_closed = true;
     if (m_session != nullptr) {
         m_session->shutdown();
@@ -105,6 +107,9 @@ void MainForm::loadSettings() {
     const QString path = replay_settings::locateFile(root, QCoreApplication::applicationDirPath());
     // Without a file the defaults configure the session, so that it can still register.
     m_settings = replay_settings::load(path);
+    for (const QString& problem : m_settings.problems) {
+        m_log->printTime1("[Settings] %s", problem.toUtf8().constData());
+    }
 }
 
 void MainForm::copyHostData(init_param* data, ZoneInfo* zones) {
@@ -251,9 +256,11 @@ void MainForm::colourCameras() {
     for (int i = 0; i < ui->cbxCamera->count(); ++i) {
         const auto it = m_cameraMap.constFind(ui->cbxCamera->itemData(i).toString());
         const bool online = it != m_cameraMap.cend() && it->F6003_STATUS == 1;
-        ui->cbxCamera->setItemData(
-            i, QBrush(online ? m_settings.onlineColor : m_settings.offlineColor),
-            Qt::ForegroundRole);
+        const QBrush brush(online ? m_settings.onlineColor : m_settings.offlineColor);
+        // Only a changed colour is set: every set repaints the list.
+        if (ui->cbxCamera->itemData(i, Qt::ForegroundRole).value<QBrush>() != brush) {
+            ui->cbxCamera->setItemData(i, brush, Qt::ForegroundRole);
+        }
     }
 }
 
@@ -302,72 +309,6 @@ void MainForm::on_btnRefresh_clicked() {
         }
         m_session->doCatalogQuery();
     }
-}
-
-void MainForm::syncCamera(const SIP_CATALOG& item, bool exists) {
-    if (item.typeCode < 1 || item.typeCode > 6) {
-        return;
-    }
-    CameraRow row{};
-    selection::copyField(row.F6003_IP, selection::fieldBytes(item.IPAddress));
-    row.F6003_LINE = item.idGroupA;
-    row.F6003_STATION = item.idGroupB;
-    row.F6001_ZONE1NO = item.idGroupC;
-    row.F6002_ZONE2NO = item.idGroupD;
-    row.F6003_DEVTYPE = item.typeCode;
-    selection::copyField(row.F6003_CAMERANAME, selection::fieldBytes(item.Name));
-    selection::copyField(row.F6003_CAMERAGB, selection::fieldBytes(item.DeviceID));
-    row.F6003_STATUS = item.online;
-    m_cameraMap.insert(QString::fromLatin1(selection::fieldBytes(item.DeviceID)), row);
-
-    // The host gets its own copy: it may write into the record.
-    CameraRow forHost = row;
-    const HostCall call(this);
-    if (exists && m_api.ModifyCameraInfo != nullptr) {
-        m_api.ModifyCameraInfo(&forHost, m_hostContext);
-    } else if (!exists && m_api.AddCameraInfo != nullptr) {
-        m_api.AddCameraInfo(&forHost, m_hostContext);
-    }
-}
-
-void MainForm::syncMonitors() {
-    if (m_monitorMap.isEmpty() || m_api.ModifyMonitor == nullptr) {
-        return;
-    }
-    QVector<MonitorRow> rows = selection::monitorRows(m_monitorMap, m_codec);
-    MonitorList list{static_cast<int32_t>(rows.size()), rows.data()};
-    const HostCall call(this);
-    m_api.ModifyMonitor(&list, m_hostContext);
-}
-
-void MainForm::onCatalogue() {
-    m_monitorMap.clear();
-    // Answer first, so that a slow database write on the host never makes the platform resend.
-    m_session->doMessageOk();
-    // Copied: a host callback may run the event loop, and the next datagram replaces the list.
-    const std::vector<SIP_CATALOG> items = m_session->codec().catalogue();
-    for (const SIP_CATALOG& item : items) {
-        const QString code = QString::fromLatin1(selection::fieldBytes(item.DeviceID));
-        if (m_closed) {
-            return;  // the host closed the form from a callback: it wants no more of them
-        }
-        if (item.typeCode >= 1 && item.typeCode <= 6) {
-            syncCamera(item, m_cameraMap.contains(code));
-        } else if (item.typeCode == 21) {
-            m_monitorMap.insert(QString::fromLatin1(selection::fieldBytes(item.ParentID)), code);
-        }
-    }
-    if (m_closed) {
-        return;
-    }
-    refreshCameraList();
-    syncMonitors();
-}
-
-void MainForm::refreshCameraList() {
-    const int remembered = ui->cbxzone2->currentIndex();
-    ui->cbxzone2->setCurrentIndex(0);
-    ui->cbxzone2->setCurrentIndex(remembered);
 }
 
 // ---- Playback ----------------------------------------------------------------------------

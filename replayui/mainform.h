@@ -12,12 +12,12 @@
 #include "recordqueryflow.h"
 #include "replaysettings.h"
 
+class CameraWriteBack;
 class Logger;
 class MyScreenLabel;
 class PlaybackView;
 class QTextCodec;
 class SipSession;
-struct SIP_CATALOG;
 
 namespace Ui {
 class MainForm;
@@ -46,6 +46,7 @@ public:
     PlaybackView* playbackView() const { return m_playbackView; }
     qint64 shownRecordingMs() const;
     quint64 framesShown() const;
+    CameraWriteBack* writeBack() const { return m_writeBack; }
     QColor onlineColor() const { return m_settings.onlineColor; }
     QColor offlineColor() const { return m_settings.offlineColor; }
 
@@ -83,10 +84,11 @@ private:
 
     const StationRow* currentStation() const;
     void colourCameras();
-    void syncCamera(const SIP_CATALOG& item, bool exists);
-    void syncMonitors();
+    // The catalogue and the rows written back to the host (formcatalogue.cpp).
+    void setUpWriteBack();
+    void finishWriteBack();
     void onCatalogue();
-    void refreshCameraList();
+    void mergeCameraList();
     void onInviteAnswered();
     void onPlaybackClosed();
     bool startBeforeEnd();
@@ -136,6 +138,7 @@ private:
     QVector<selection::CameraEntry> m_currentCameras;
     MyScreenLabel* m_screenLabel = nullptr;
     PlaybackView* m_playbackView = nullptr;
+    CameraWriteBack* m_writeBack = nullptr;
     int m_hostCalls = 0;
     bool m_closed = false;  // closeSession ran: no more host callbacks
     RecordQueryFlow* m_recordFlow = nullptr;

@@ -39,6 +39,49 @@ QColor colourFromList(const QStringList& parts, const QColor& fallback) {
                   parts[2].trimmed().toInt(), 255);
 }
 
+namespace {
+
+// Keys of the group [Timing], in milliseconds.
+const struct {
+    const char* key;
+    int SessionTimings::*field;
+} kTimingKeys[] = {
+    {"RegisterMs", &SessionTimings::registerMs},
+    {"KeepaliveMs", &SessionTimings::keepaliveMs},
+    {"ReloginMs", &SessionTimings::reloginMs},
+    {"BackoffMaxMs", &SessionTimings::backoffMaxMs},
+    {"T1Ms", &SessionTimings::t1Ms},
+    {"T2Ms", &SessionTimings::t2Ms},
+    {"T4Ms", &SessionTimings::t4Ms},
+    {"SubscribeRetryMs", &SessionTimings::subscribeRetryMs},
+    {"SubscribeRetryMaxMs", &SessionTimings::subscribeRetryMaxMs},
+};
+// From 10 ms (a timer fires no faster than the event loop turns) to a day.
+constexpr int kShortestMs = 10;
+constexpr int kLongestMs = 86400000;
+
+void loadTimings(QSettings& ini, ReplaySettings* s) {
+    for (const auto& entry : kTimingKeys) {
+        const QString key = QStringLiteral("Timing/") + QLatin1String(entry.key);
+        if (!ini.contains(key)) {
+            continue;
+        }
+        bool ok = false;
+        const int value = ini.value(key).toString().trimmed().toInt(&ok);
+        if (ok && value >= kShortestMs && value <= kLongestMs) {
+            s->timings.*entry.field = value;
+        } else {
+            s->problems << QStringLiteral("[Timing] %1=%2 refused (%3 to %4 ms); %5 kept")
+                               .arg(QLatin1String(entry.key), ini.value(key).toString())
+                               .arg(kShortestMs)
+                               .arg(kLongestMs)
+                               .arg(s->timings.*entry.field);
+        }
+    }
+}
+
+}  // namespace
+
 ReplaySettings load(const QString& path) {
     ReplaySettings s;
     if (path.isEmpty() || !QFileInfo::exists(path)) {
@@ -60,6 +103,7 @@ ReplaySettings load(const QString& path) {
                                    s.onlineColor);
     s.offlineColor = colourFromList(ini.value(QStringLiteral("cameraOfflineColor")).toStringList(),
                                     s.offlineColor);
+    loadTimings(ini, &s);
     s.fromFile = true;
     return s;
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "sessiontimings.h"
+
 struct ReplaySettings {
     QString platIp = QStringLiteral("0");
     int platPort = 5061;
@@ -18,6 +20,10 @@ struct ReplaySettings {
     QColor onlineColor = QColor(34, 177, 76, 255);
     QColor offlineColor = QColor(255, 0, 0, 255);
     bool fromFile = false;  // false: no file was found and these are the defaults
+    // The session's timer periods: the defaults unless the optional group [Timing] sets some
+    // (tests and soak runs compress them; a site never needs to).
+    SessionTimings timings;
+    QStringList problems;  // values of the file that were refused, for the log
 };
 
 namespace replay_settings {

@@ -5,8 +5,8 @@ bool g_overridden = false;
 SessionTimings g_override;
 }  // namespace
 
-SessionTimings SessionTimings::current() {
-    return g_overridden ? g_override : SessionTimings();
+SessionTimings SessionTimings::current(const SessionTimings& configured) {
+    return g_overridden ? g_override : configured;
 }
 
 void SessionTimings::setOverride(const SessionTimings* timings) {
@@ -14,4 +14,8 @@ void SessionTimings::setOverride(const SessionTimings* timings) {
     if (timings != nullptr) {
         g_override = *timings;
     }
+}
+
+SessionTimings SessionTimings::current() {
+    return current(SessionTimings());
 }

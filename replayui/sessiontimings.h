@@ -14,8 +14,12 @@ struct SessionTimings {
     // change; -1: never asked (forms under test for other things see no record queries).
     int recordQueryDelayMs = 300;
     int recordAnswerMs = 5000;  // without an answer (or a further page) by then: not known
+    int subscribeRetryMs = 5000;      // first wait after a refused or unanswered SUBSCRIBE
+    int subscribeRetryMaxMs = 60000;  // longest wait between SUBSCRIBEs the platform refuses
 
-    // The periods used by forms made from now on.
+    // The periods used by forms made from now on: the override when one is installed, else
+    // the given ones (the settings file's).
+    static SessionTimings current(const SessionTimings& configured);
     static SessionTimings current();
     // nullptr restores the normal periods.
     static void setOverride(const SessionTimings* timings);

@@ -1,6 +1,7 @@
 // The receive path: every datagram off the socket is routed (SIP, media, stranger), a response
 // goes to the transaction it answers or is dropped, and a request of the platform is acted on
 // once, a copy of it getting the same answer again.
+#include <QTimer>
 #include <QUdpSocket>
 #include <algorithm>
 #include <cstring>
@@ -38,8 +39,9 @@ bool firstReport(QSet<QString>& seen, const QString& who, Logger* log, const cha
 
 void SipSession::onDatagram() {
     // A host callback that runs a nested event loop must not re-enter the handler; the pass
-    // already running reads what arrives meanwhile.
-    if (m_shutDown || !m_recvLock.tryLock()) {
+    // already running reads what arrives meanwhile. Nor does a notification while the next pass
+    // waits its turn: unread, Qt leaves the socket's notification off until that pass reads.
+    if (m_shutDown || m_nextReceivePass->isActive() || !m_recvLock.tryLock()) {
         return;
     }
     QElapsedTimer budget;
@@ -60,10 +62,12 @@ void SipSession::onDatagram() {
     }
     m_recvLock.unlock();
     if (outOfTime) {
-        // The rest waits its turn behind the timers and the widgets. The next pass also re-arms
-        // the read notification, which Qt leaves off when a nested event loop saw it while this
-        // pass held the lock: without it the socket would go deaf.
-        QMetaObject::invokeMethod(this, &SipSession::onDatagram, Qt::QueuedConnection);
+        // The rest waits its turn behind the timers and the widgets: a timer, since Qt serves
+        // timers only once nothing else is ready, and a socket always ready (or a pass queued
+        // as an event) would hold them off for as long as a burst lasts. The next pass also
+        // re-arms the read notification, which Qt leaves off when a nested event loop saw it
+        // while this pass held the lock: without it the socket would go deaf.
+        m_nextReceivePass->start(0);
     }
 }
 
@@ -291,8 +295,8 @@ void SipSession::onRequestLoggedIn(const std::string& kind) {
         Handler handler;
     } kTable[] = {
         {"MESSAGE_REPLAY", &SipSession::onMessageReplay},
-        {"MESSAGE", &SipSession::onCatalogue},
-        {"NOTIFY", &SipSession::onCatalogue},
+        {"MESSAGE", &SipSession::onPlatformMessage},
+        {"NOTIFY", &SipSession::onNotify},
         {"BYE", &SipSession::onBye},
     };
     for (const auto& row : kTable) {
@@ -312,10 +316,6 @@ void SipSession::onMessageReplay() {
     }
     doResponseOKMessage();
     doBYEAction();
-}
-
-void SipSession::onCatalogue() {
-    emit catalogueReceived();
 }
 
 void SipSession::onBye() {

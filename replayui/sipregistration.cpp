@@ -1,6 +1,6 @@
 // Registration with the platform: the plain and the authenticated REGISTER, the 15-minute
-// refresh, a challenge while logged in, the pacing after a refusal; and the answers to the other
-// requests of the session (SUBSCRIBE, keepalive, catalogue query).
+// refresh, a challenge while logged in, the pacing after a refusal; and the answers to the
+// keepalive and the catalogue query.
 #include <QTimer>
 #include <algorithm>
 
@@ -162,8 +162,7 @@ void SipSession::logIn() {
     m_backoffMs = 0;
     m_registerPacer->stop();
     m_log->printTime3("***** Register 1 Success!");
-    emit loggedInChanged(true);
-    doSubscribe();
+    emit loggedInChanged(true);  // the subscription follows (sipsubscription.cpp)
 }
 
 // The platform refused the registration while logged in, or never answered it: whatever is
@@ -195,11 +194,6 @@ void SipSession::backOff() {
 }
 
 // ---- the other requests of the session --------------------------------------------------
-
-void SipSession::onSubscribeAnswer(Transaction& /*t*/, int status) {
-    setStatus(StatusSubscribe);
-    emit subscribeAnswered(status);
-}
 
 void SipSession::onMessageAnswer(Transaction& t, int status) {
     // A keepalive that went through is no news; it must not hide a refusal the operator has not

@@ -26,10 +26,12 @@ SipSession::SipSession(Logger* log, const ReplaySettings& settings, QObject* par
       m_log(log),
       m_settings(settings),
       m_platAddress(settings.platIp),
-      m_timings(SessionTimings::current()),
+      m_timings(SessionTimings::current(settings.timings)),
       m_transactions([this] { return now(); },
                      sip::TransactionTiming{m_timings.t1Ms, m_timings.t2Ms, m_timings.t4Ms}),
       m_answered([this] { return now(); }, 64LL * m_timings.t1Ms),
+      m_subscription([this] { return now(); },
+                     sub::Timing{m_timings.subscribeRetryMs, m_timings.subscribeRetryMaxMs}),
       m_recvBuffer(new char[kMaxDatagram + 1]),
       m_datagram(new char[kMaxUdpPayload]) {
     m_clock.start();
@@ -44,12 +46,16 @@ SipSession::SipSession(Logger* log, const ReplaySettings& settings, QObject* par
     m_transactionTimer->setSingleShot(true);
     m_transactionTimer->setTimerType(Qt::PreciseTimer);
     connect(m_transactionTimer, &QTimer::timeout, this, &SipSession::runTransactionTimers);
+    m_nextReceivePass = new QTimer(this);
+    m_nextReceivePass->setSingleShot(true);
+    connect(m_nextReceivePass, &QTimer::timeout, this, &SipSession::onDatagram);
     m_registerPacer = new QTimer(this);
     m_registerPacer->setSingleShot(true);
     connect(m_registerPacer, &QTimer::timeout, this, [this] {
         sendRegister(m_pacedAttempt == 0 ? Purpose::Register : Purpose::RegisterAuth,
                      m_pacedAttempt);
     });
+    setUpSubscription();
 }
 
 SipSession::~SipSession() {
@@ -88,6 +94,8 @@ void SipSession::shutdown() {
     }
     m_transactionTimer->stop();
     m_registerPacer->stop();
+    m_subscriptionTimer->stop();
+    m_nextReceivePass->stop();
     if (m_socket != nullptr) {
         m_socket->disconnect(this);
         m_socket->close();
@@ -225,14 +233,19 @@ bool SipSession::sendRequest(Purpose purpose, const std::string& text) {
 }
 
 bool SipSession::doSubscribe() {
-    static const SendRule rule{steps::loggedIn,
+    // Also during a playback: a refresh cannot wait for the operator to stop.
+    static const SendRule rule{steps::fromRegOk,
                                "************* do SUBSCRIBE Action *************",
                                "Send sip SUBSCRIBE message ERROR!!!!",
                                "Send sip SUBSCRIBE message,Content:\r\n%s",
                                -1,
                                SendRule::Request,
                                Purpose::Subscribe};
-    return lockedSend(rule, [this](int* n) { return m_codec.buildSubscribe(n); });
+    if (!lockedSend(rule, [this](int* n) { return m_codec.buildSubscribe(n); })) {
+        return false;
+    }
+    onSubscribeSent();
+    return true;
 }
 
 bool SipSession::doCatalogQuery() {
@@ -243,7 +256,11 @@ bool SipSession::doCatalogQuery() {
                                -1,
                                SendRule::Request,
                                Purpose::CatalogQuery};
-    return lockedSend(rule, [this](int* n) { return m_codec.buildCatalogQuery(n); });
+    if (!lockedSend(rule, [this](int* n) { return m_codec.buildCatalogQuery(n); })) {
+        return false;
+    }
+    emit catalogueRequested();
+    return true;
 }
 
 bool SipSession::doMessageOk() {
@@ -302,13 +319,17 @@ void SipSession::timerEvent(QTimerEvent* event) {
 
 // ---- transactions ------------------------------------------------------------------------
 
-void SipSession::armTransactionTimer() {
-    const qint64 next = m_transactions.nextWakeAt();
-    if (next < 0 || m_shutDown) {
-        m_transactionTimer->stop();
+// Starts a single-shot timer for the session-clock time at (-1: none, and it is stopped).
+void SipSession::armAt(QTimer* timer, qint64 at) {
+    if (at < 0 || m_shutDown) {
+        timer->stop();
         return;
     }
-    m_transactionTimer->start(static_cast<int>(std::max<qint64>(0, next - now())));
+    timer->start(static_cast<int>(std::max<qint64>(0, at - now())));
+}
+
+void SipSession::armTransactionTimer() {
+    armAt(m_transactionTimer, m_transactions.nextWakeAt());
 }
 
 void SipSession::runTransactionTimers() {

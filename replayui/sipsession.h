@@ -6,8 +6,9 @@
 //
 // Its code is split by what it does: sipsession.cpp (socket, sending, timers, transactions),
 // sipregistration.cpp, sipplayback.cpp (the playback dialog), sipreceive.cpp (the receive
-// path: routing, matching answers to transactions, the platform's requests) and
-// siprecordquery.cpp (the record query and the pages of its answer).
+// path: routing, matching answers to transactions, the platform's requests),
+// siprecordquery.cpp (the record query and the pages of its answer) and
+// sipsubscription.cpp (the catalogue subscription kept alive, NOTIFYs and MESSAGEs answered).
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -23,6 +24,7 @@
 #include "sessiontimings.h"
 #include "sipcodec.h"
 #include "siptransactions.h"
+#include "subscription.h"
 
 class Logger;
 class QTimer;
@@ -92,6 +94,7 @@ public:
     const ReceiveStats& receiveStats() const { return m_stats; }
     int reportedStrangers() const { return m_strangers.size(); }
     const sip::ClientTransactions& transactions() const { return m_transactions; }
+    const sub::Keeper& subscription() const { return m_subscription; }
 
     // Where the RTP of the open playback goes: each datagram from the platform (or the address
     // its answer's SDP names) while the dialog is open, as a copy of its own.
@@ -129,7 +132,8 @@ signals:
     void statusChanged(const QString& text);
     // The platform answered the playback INVITE; the record times are in codec().
     void inviteAnswered();
-    // A MESSAGE or NOTIFY arrived while logged in; codec() holds its catalogue.
+    // A MESSAGE or NOTIFY with a catalogue arrived while logged in, and was answered; codec()
+    // holds its catalogue.
     void catalogueReceived();
     // The playback dialog ended (BYE sent or received); the form returns to idle.
     void playbackClosed();
@@ -149,6 +153,8 @@ signals:
     void recordPageReceived();
     // A record query got its final answer (408 when it was given up).
     void recordQueryAnswered(const QByteArray& callId, int status);
+    // A SUBSCRIBE or a catalogue query went out: the whole catalogue is coming.
+    void catalogueRequested();
 
 public slots:
     void onDatagram();
@@ -177,6 +183,7 @@ private:
     // ---- transactions (sipsession.cpp)
     void runTransactionTimers();
     void armTransactionTimer();
+    void armAt(QTimer* timer, qint64 at);
     void onGiveUp(Transaction& t);
     void onFinalAnswer(Transaction& t, int status);
     const AnswerRule& answerRule(Purpose purpose) const;
@@ -192,8 +199,20 @@ private:
     void logIn();
     void loseRegistration(int status);
     void backOff();
-    void onSubscribeAnswer(Transaction& t, int status);
     void onMessageAnswer(Transaction& t, int status);
+
+    // ---- catalogue subscription, NOTIFYs and MESSAGEs (sipsubscription.cpp)
+    void setUpSubscription();
+    void onLoginChanged(bool loggedIn);
+    void onRegisteredAgain();
+    void armSubscriptionTimer();
+    void runSubscriptionTimer();
+    void onSubscribeSent();
+    void onSubscribeAnswer(Transaction& t, int status);
+    void onPlatformMessage();
+    void onNotify();
+    void routeBody();
+    void answerEnded();
 
     // ---- playback dialog (sipplayback.cpp)
     void onInviteAnswer(Transaction& t, int status);
@@ -227,7 +246,6 @@ private:
     void onRequestInRegOne();
     void onRequestLoggedIn(const std::string& kind);
     void onMessageReplay();
-    void onCatalogue();
     void onBye();
     // ---- record query (siprecordquery.cpp)
     void onRecordPage();
@@ -255,7 +273,12 @@ private:
     sip::ClientTransactions m_transactions;
     sip::AnsweredRequests m_answered;
     QTimer* m_transactionTimer = nullptr;
+    QTimer* m_nextReceivePass = nullptr;  // a receive pass out of its budget goes on here
     QTimer* m_registerPacer = nullptr;  // the next REGISTER after a refusal
+    sub::Keeper m_subscription;
+    QTimer* m_subscriptionTimer = nullptr;
+    bool m_everLoggedIn = false;
+    std::string m_replyText;  // an answer the codec builds only in part
     int m_pacedAttempt = 0;
     qint64 m_backoffMs = 0;          // 0: no refusal since the last login
     qint64 m_lastRegisterAt = -1;    // when the last new REGISTER went out

@@ -145,6 +145,14 @@ std::string header(std::string_view message, std::string_view name) {
     return std::string();
 }
 
+std::string withStatusLine(std::string_view message, std::string_view statusLine) {
+    const size_t eol = message.find(kCrlf);
+    if (eol == std::string_view::npos) {
+        return std::string();
+    }
+    return std::string(statusLine).append(message.substr(eol));
+}
+
 std::string withBranch(std::string_view via, std::string_view branch) {
     const auto [from, to] = branchSpan(via);
     if (from == std::string_view::npos) {

@@ -19,6 +19,9 @@ std::string header(std::string_view message, std::string_view name);
 // The Via value with the value of its branch parameter replaced.
 std::string withBranch(std::string_view via, std::string_view branch);
 
+// The message with its start line replaced; "" when it has none.
+std::string withStatusLine(std::string_view message, std::string_view statusLine);
+
 // CANCEL for an INVITE: its Request-URI, top Via, From, To, Call-ID and CSeq number.
 // "" when the INVITE lacks one of them.
 std::string cancelFor(std::string_view invite);

@@ -701,11 +701,17 @@ int CCTVCAR::handleIncoming(const char* bytes, int count) {
             break;
         case kInNotify: {
             int end = findText(bytes, r, count, "</Notify>");
-            if (end < 0)
+            if (end >= 0) {
+                // Its body runs to the end of the document, whatever Content-Length says.
+                result = end + 9;
+                bodyLength = bodyUpToZero(body, int(result) - r);
+            } else if (hasLength && count >= r + n) {
+                // No document, and all that Content-Length announces has arrived: the last
+                // NOTIFY of a subscription has no body at all.
+                result = r + n;
+            } else {
                 return 0;
-            // Its body runs to the end of the document, whatever Content-Length says.
-            result = end + 9;
-            bodyLength = bodyUpToZero(body, int(result) - r);
+            }
             break;
         }
         case kInMessage:
@@ -884,5 +890,6 @@ void CCTVCAR::classifyMessage(const char* body, int bodyLength) {
 }
 
 void CCTVCAR::readBody(const char* body, int bodyLength) {
-    m_bodyCommand = manscdp::read(body, bodyLength, &m_catalogue, &m_recordPage, &m_bodyNotes);
+    m_bodyCommand = manscdp::read(body, bodyLength, &m_catalogue, &m_recordPage, &m_bodyNotes,
+                                  &m_catalogueStates);
 }

@@ -88,6 +88,8 @@ public:
 
     const std::string& messageKind() const { return m_messageKind; }
     const std::vector<SIP_CATALOG>& catalogue() const { return m_catalogue; }
+    // What each catalogue item's Status and Event said, in the catalogue's order.
+    const std::vector<manscdp::ItemState>& catalogueStates() const { return m_catalogueStates; }
     // What the body of the last datagram was read as: a MESSAGE is routed by it (a catalogue
     // page, a record answer, anything else) without parsing the body again.
     manscdp::Command bodyCommand() const { return m_bodyCommand; }
@@ -167,6 +169,7 @@ private:
     int64_t m_recordDuration = 0, m_recordStart = 0, m_recordEnd = 0;
     std::string m_messageKind;
     std::vector<SIP_CATALOG> m_catalogue;
+    std::vector<manscdp::ItemState> m_catalogueStates;
     manscdp::Command m_bodyCommand = manscdp::Command::None;
     manscdp::RecordPage m_recordPage;
     manscdp::Notes m_bodyNotes;

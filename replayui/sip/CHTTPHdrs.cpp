@@ -616,12 +616,24 @@ void CHTTPHdrs::setDerived(const FixedName& name, const Slot& s, size_t from, si
     m_in.setFixed(name, std::string_view(m_in.text(s.valueOff) + from, len));
 }
 
+// The value of the branch parameter only: it ends where the next parameter (";received=…"),
+// the next Via value (",") or a blank begins.
 void CHTTPHdrs::deriveVia(int slot) {
     const Slot s = m_in.entries[size_t(slot)];
-    std::string_view v(m_in.text(s.valueOff), s.valueLen);
-    size_t at = v.find("branch");
-    if (at != std::string_view::npos)
-        setDerived(kBranch, s, at + 7, s.valueLen);  // after "branch" and its "="
+    const std::string_view v(m_in.text(s.valueOff), s.valueLen);
+    for (size_t at = v.find(';'); at != std::string_view::npos; at = v.find(';', at)) {
+        ++at;
+        const size_t eq = v.find_first_of("=;,", at);
+        if (eq == std::string_view::npos || v[eq] != '=' ||
+            !equalsNoCase(trimBlanks(v.substr(at, eq - at)), "branch"))
+            continue;
+        size_t from = eq + 1;
+        while (from < v.size() && isBlank(v[from]))
+            ++from;
+        const size_t end = std::min(v.size(), v.find_first_of("; \t,", from));
+        setDerived(kBranch, s, from, end - from);
+        return;
+    }
 }
 
 // <sip:USER@HOST[:PORT]>;tag=T gives PREFIXsip = USER, PREFIXsipip = HOST[:PORT] and, for From

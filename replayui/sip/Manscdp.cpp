@@ -115,9 +115,16 @@ void readDeviceId(SIP_CATALOG& c, const QString& text, Notes* notes) {
     c.idGroupD = onTrain ? digitsValue(id, 9, 2) : digitsValue(id, 8, 3);
 }
 
-SIP_CATALOG readCatalogItem(const QDomElement& item, Notes* notes) {
+ItemState::Status statusOf(const QString& text) {
+    if (text == QLatin1String("ON"))
+        return ItemState::Status::On;
+    return text == QLatin1String("OFF") ? ItemState::Status::Off : ItemState::Status::Unknown;
+}
+
+SIP_CATALOG readCatalogItem(const QDomElement& item, Notes* notes, ItemState* state) {
     SIP_CATALOG c;
     std::memset(&c, 0, sizeof c);
+    *state = ItemState();
     for (QDomElement e = item.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
         const QString tag = e.tagName();
         const QString text = e.text();
@@ -132,6 +139,10 @@ SIP_CATALOG readCatalogItem(const QDomElement& item, Notes* notes) {
         } else if (tag == QLatin1String("Status")) {
             c.online = text == QLatin1String("ON") ? 1 : 0;
             c.statusMarkA = c.statusMarkB = 1;
+            state->status = statusOf(text);
+            state->statusShown = shown(text);
+        } else if (tag == QLatin1String("Event")) {
+            state->event = text.trimmed().left(16).toStdString();
         } else if (tag == QLatin1String("RegisterWay")) {
             c.registerWay = text.trimmed().toInt();
         } else if (tag == QLatin1String("ChannelNum")) {
@@ -146,12 +157,19 @@ bool isItem(const QDomElement& e) {
 }
 
 // Every Catalog body replaces the catalogue with its own items, also when it has none.
-void readCatalogue(const QDomElement& root, std::vector<SIP_CATALOG>* catalogue, Notes* notes) {
+void readCatalogue(const QDomElement& root, std::vector<SIP_CATALOG>* catalogue, Notes* notes,
+                   std::vector<ItemState>* states) {
     catalogue->clear();
+    if (states != nullptr)
+        states->clear();
     const QDomElement list = root.firstChildElement(QStringLiteral("DeviceList"));
     for (QDomElement e = list.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        if (isItem(e))
-            catalogue->push_back(readCatalogItem(e, notes));
+        if (!isItem(e))
+            continue;
+        ItemState state;
+        catalogue->push_back(readCatalogItem(e, notes, &state));
+        if (states != nullptr)
+            states->push_back(std::move(state));
     }
 }
 
@@ -275,7 +293,7 @@ std::string shown(const QString& text) {
 }
 
 Command read(const char* body, int length, std::vector<SIP_CATALOG>* catalogue, RecordPage* page,
-             Notes* notes) {
+             Notes* notes, std::vector<ItemState>* states) {
     if (body == nullptr || length <= 0)
         return Command::None;
     // Only a body that names one of the two commands read here is worth a document parse.
@@ -291,7 +309,7 @@ Command read(const char* body, int length, std::vector<SIP_CATALOG>* catalogue, 
     const bool response = root.tagName() == QLatin1String("Response");
     if (command == QLatin1String("Catalog") &&
         (response || root.tagName() == QLatin1String("Notify"))) {
-        readCatalogue(root, catalogue, notes);
+        readCatalogue(root, catalogue, notes, states);
         return Command::Catalog;
     }
     if (command == QLatin1String("RecordInfo") && response) {

@@ -35,6 +35,16 @@ namespace manscdp {
 // page. Other: any other body (keepalive, media status, a query, or one that was refused).
 enum class Command { None, Catalog, RecordInfo, Other };
 
+// What a catalogue item's Status and Event elements said, beside its record: the record keeps
+// only "online", which cannot tell OFF from a status nobody knows, nor a change notice from an
+// entry of the catalogue.
+struct ItemState {
+    enum class Status : uint8_t { Absent, On, Off, Unknown };
+    Status status = Status::Absent;
+    std::string statusShown;  // the Status text as a note shows it (for the log)
+    std::string event;        // the Event element, blanks trimmed; "" when there is none
+};
+
 // One recording of a record answer; texts as received, blanks trimmed.
 struct RecordItem {
     QString deviceId, name, startTime, endTime, secrecy, type;
@@ -71,7 +81,8 @@ std::string shown(const QString& text);
 // whose DeviceID, ParentID or IPAddress is refused is still kept, with that field as if its
 // element were absent: the rest of the item (name, status) stays true, and nothing half-read is
 // passed on. Each refusal leaves a note.
+// states, when given, gets one entry per catalogue item, in the same order.
 Command read(const char* body, int length, std::vector<SIP_CATALOG>* catalogue, RecordPage* page,
-             Notes* notes);
+             Notes* notes, std::vector<ItemState>* states = nullptr);
 
 }  // namespace manscdp

@@ -28,6 +28,7 @@ stop_peers() {
 }
 finish() {
   rc=$?
+  [ -f "$work/flapper.pid" ] && kill "$(cat "$work/flapper.pid")" 2>/dev/null
   stop_peers
   if [ -n "${pg_dir:-}" ]; then
     pg_cluster_stop "$pg_dir" || true
@@ -201,11 +202,23 @@ PGCTL
     ;;
   restart)
     make_root
-    start_platform --fault-restart-after 4
+    start_platform
+    # Once the platform restarted: every camera row written back again after that second.
+    (
+      until grep -q "EVENT restart" "$work/sip.log" 2>/dev/null; do sleep 0.05; done
+      since=$(date +%s)
+      cameras=$(( $(wc -l <"$src/db/demo/cameras.csv") - 1 ))
+      until [ "$(sqlite_value "select count(*) from TB6003_CAMERAINFO where F6003_UPDATETIME >= $since")" = "$cameras" ]; do
+        sleep 0.1
+      done
+      echo "catalogue written" >"$work/written"
+    ) &
     run_host restart.txt
     expect_event "restart: every registration"
     [ "$(grep -c 'EVENT device 01552400000805100001 registered' "$work/sip.log")" -ge 2 ] ||
       fail "the console did not register again after the platform restart"
+    echo "platform restart -> step (ms after the previous one):"
+    step_times "$work/host.out"
     ;;
   wrong_password)
     make_root --password 000000
@@ -294,6 +307,54 @@ PGCTL
     grep -q "STORM done" "$work/relay.log" || fail "the storm did not finish"
     expect_event "playback .* confirmed: playing"
     expect_event "ended by the client"
+    ;;
+  soak)
+    # The console and the platform with compressed timers (keepalive 0.5 s, re-registration 3 s,
+    # subscriptions granted for 4 s), on a PostgreSQL cluster of its own that it restarts.
+    # shellcheck source=scripts/pg_cluster.sh
+    source "$src/scripts/pg_cluster.sh"
+    pg_dir=$(mktemp -d /tmp/nx-pg.XXXXXX)
+    pg_cluster_start "$pg_dir" || fail "PostgreSQL did not start"
+    conninfo="$(pg_cluster_conninfo "$pg_dir") dbname=nx_soak"
+    psql "$(pg_cluster_conninfo "$pg_dir")" -qc "create database nx_soak" >/dev/null
+    make_root --pg "$conninfo"
+    printf '\n[Timing]\nKeepaliveMs=500\nReloginMs=3000\n' >>"$work/nxroot/cfg/Q7cctvUi_replay.ini"
+    expires=4
+    control_port=$((base + 6))
+    start_platform --subscribe-expires-max $expires --control-port $control_port
+    # The actions of the soak script: status changes, restarts, memory and the final check.
+    cat >"$work/soakctl.sh" <<CTL
+#!/usr/bin/env bash
+set -e
+case \$1 in
+  set) printf '%s %s\\n' "\$2" "\$3" >/dev/udp/127.0.0.1/$control_port ;;
+  flaps-start)
+    bash "$here/tools/flapper.sh" "$src/db/demo/cameras.csv" $control_port 0.3 13 >/dev/null 2>&1 &
+    echo \$! >"$work/flapper.pid" ;;
+  flaps-stop) kill "\$(cat "$work/flapper.pid")"; rm -f "$work/flapper.pid" ;;
+  platform-restart) kill -USR1 $plat_pid ;;
+  pg-restart)
+    (source "$src/scripts/pg_cluster.sh"; NX_PG_PORT=$NX_PG_PORT pg_cluster_restart "$pg_dir") \\
+      >"$work/pg-restart.log" 2>&1 & ;;
+  rss) grep -h VmRSS /proc/\$3/status >"$work/rss-\$2" ;;
+  check)
+    psql "$conninfo" -qtAc "select F6003_CAMERAGB, F6003_STATUS from TB6003_CAMERAINFO" \\
+      >"$work/store.txt"
+    python3 "$here/tools/soakcheck.py" --cameras "$src/db/demo/cameras.csv" \\
+      --platform-log "$work/sip.log" --form "$work/form.txt" --store "$work/store.txt" \\
+      --host-code 01552400000805100001 --expires $expires --online '#00c800' \\
+      --offline '#a0a0a0' --rss-start "$work/rss-start" --rss-end "$work/rss-end" ;;
+esac
+CTL
+    chmod +x "$work/soakctl.sh"
+    export SOAK_CAMERA=00309900101001000001 SOAK_ONLINE='#00c800' SOAK_OFFLINE='#a0a0a0'
+    # Freed memory held in ASan's quarantine would count as the console's growth.
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}:quarantine_size_mb=8:thread_local_quarantine_size_kb=256" \
+      run_host soak.txt
+    echo "status change at the platform -> colour in the form (ms):"
+    step_times "$work/host.out" | grep -E '^(off|on) '
+    grep -E '^SOAK' "$work/host.out"
+    grep -q "^SOAK FAILED" "$work/host.out" && fail "the soak's end state is wrong"
     ;;
   *) fail "unknown case" ;;
 esac

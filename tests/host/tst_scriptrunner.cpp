@@ -146,6 +146,20 @@ private slots:
             QVERIFY2(run(row.script) == 1, row.script);
     }
 
+    void savesComboItemsWithTheirColours() {
+        combo->addItem("A", "c1");
+        combo->addItem("B b", "c2");
+        combo->setItemData(1, QBrush(QColor(0, 200, 0)), Qt::ForegroundRole);
+        QTemporaryFile out;
+        QVERIFY(out.open());
+        QCOMPARE(run(QString("save-items cbxCamera %1").arg(out.fileName())), 0);
+        QCOMPARE(out.readAll(), QByteArray("c1 - A\nc2 #00c800 B b\n"));
+        QTimer::singleShot(200, this, [this] {
+            combo->setItemData(0, QBrush(QColor(160, 160, 160)), Qt::ForegroundRole);
+        });
+        QCOMPARE(run("wait-colour cbxCamera c1 #a0a0a0"), 0);
+    }
+
     void quitCodeIsTheExitCode() { QCOMPARE(run("quit 7\nclick btnPlay"), 7); }
 };
 

@@ -83,8 +83,9 @@ class TestCatalogue : public QObject {
 private slots:
     void camerasAndMonitorsAreWrittenBack();
     void answerGoesOutBeforeTheHostWrite();
-    void allCarsListIsNotRebuilt();
-    void messageWithoutCatalogueWritesTheLastOneAgain();
+    void newCamerasJoinTheListInPlace();
+    void onlyCatalogueBodiesAreWrittenBack();
+    void statusNoticeRecoloursInPlace();
     void nothingBeforeLogin();
     void repeatedPageIsWrittenBackOnce();
     void hostCallbackRunningAnEventLoop();
@@ -139,12 +140,12 @@ void TestCatalogue::camerasAndMonitorsAreWrittenBack() {
     // The list of car 1 now holds both cameras, coloured by their state.
     QComboBox* cameras = form->widgets()->cbxCamera;
     QCOMPARE(cameras->count(), 2);
+    QVERIFY(form->cameraMap().contains(QString::fromLatin1(newId)));
     QCOMPARE(cameras->itemData(0).toString(), QString::fromLatin1(knownId));
     QCOMPARE(cameras->itemText(1), QStringLiteral("摄像机E"));
     QCOMPARE(itemColour(cameras, 0), QColor(200, 0, 0));
     QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
     QCOMPARE(form->currentCameras().size(), 2);
-    QVERIFY(form->cameraMap().contains(QString::fromLatin1(newId)));
     QVERIFY(!form->cameraMap().contains(QString::fromLatin1(trainCameraId(1, 1, 17, 9))));
     Q_UNUSED(notify);
 }
@@ -160,23 +161,31 @@ void TestCatalogue::answerGoesOutBeforeTheHostWrite() {
     QCOMPARE(header(call.platformLast, "CSeq"), QByteArray("31 NOTIFY"));
 }
 
-void TestCatalogue::allCarsListIsNotRebuilt() {
+// A new camera joins the list shown where its code puts it; the operator's camera stays chosen.
+void TestCatalogue::newCamerasJoinTheListInPlace() {
     FormRig rig;
     QVERIFY(rig.logInAndSubscribe());
     MainForm* form = rig.form();
     selectTrainCar(form, 0);  // 全部
-    QCOMPARE(form->widgets()->cbxzone2->itemText(0), QStringLiteral("全部"));
-    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
-    sendNotify(rig.platform(), {catalogueItem(trainCameraId(1, 2, 1, 6), "new", "ON")});
-    QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
-    QCOMPARE(form->widgets()->cbxCamera->count(), 2);
-    // Listed after the next zone change.
-    form->widgets()->cbxzone2->setCurrentIndex(2);
-    form->widgets()->cbxzone2->setCurrentIndex(0);
-    QCOMPARE(form->widgets()->cbxCamera->count(), 3);
+    QComboBox* cameras = form->widgets()->cbxCamera;
+    QCOMPARE(cameras->count(), 2);
+    cameras->setCurrentIndex(1);
+    const QString chosen = cameras->currentData().toString();
+    QSignalSpy rebuilt(cameras->model(), &QAbstractItemModel::rowsRemoved);
+    sendNotify(rig.platform(), {catalogueItem(trainCameraId(1, 1, 1, 6), "new", "ON"),
+                                catalogueItem(trainCameraId(2, 1, 1, 7), "other", "ON")});
+    QTRY_COMPARE(cameras->count(), 3);
+    QCOMPARE(cameras->itemData(1).toString(), QString::fromLatin1(trainCameraId(1, 1, 1, 6)));
+    QCOMPARE(cameras->currentData().toString(), chosen);
+    QCOMPARE(rebuilt.count(), 0);
+    QCOMPARE(form->currentCameras().size(), 3);
+    QCOMPARE(form->currentCameras()[1].code, trainCameraId(1, 1, 1, 6));
+    QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
 }
 
-void TestCatalogue::messageWithoutCatalogueWritesTheLastOneAgain() {
+// Keepalive answers, record answers and media status notices are answered and write nothing:
+// the catalogue the codec still holds from before is not written over the store again.
+void TestCatalogue::onlyCatalogueBodiesAreWrittenBack() {
     FormRig rig;
     QVERIFY(rig.logInAndSubscribe());
     ScriptedPlatform& p = rig.platform();
@@ -184,11 +193,64 @@ void TestCatalogue::messageWithoutCatalogueWritesTheLastOneAgain() {
         "MESSAGE", "cat-1", 40,
         catalogueBody("Response", {catalogueItem(trainCameraId(3, 1, 1, 1), "n", "ON")})));
     QTRY_COMPARE(rig.host().recorder.count("AddCameraInfo"), 1);
-    p.send(p.request("MESSAGE", "ka-1", 41,
-                     "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>Keepalive</CmdType>\r\n"
-                     "<DeviceID>01552403048401000001</DeviceID>\r\n</Notify>\r\n"));
-    QTRY_COMPARE(rig.host().recorder.count("ModifyCameraInfo"), 1);
-    QCOMPARE(p.count("SIP/2.0 200 OK"), 2);  // each MESSAGE answered
+    const QList<QByteArray> others = {
+        "<?xml version=\"1.0\"?>\r\n<Notify>\r\n<CmdType>Keepalive</CmdType>\r\n"
+        "<DeviceID>01552403048401000001</DeviceID>\r\n</Notify>\r\n",
+        "<?xml version=\"1.0\"?>\r\n<Response>\r\n<CmdType>RecordInfo</CmdType>\r\n<SN>7</SN>\r\n"
+        "<DeviceID>01509900101001000001</DeviceID>\r\n<SumNum>0</SumNum>\r\n"
+        "<RecordList Num=\"0\">\r\n</RecordList>\r\n</Response>\r\n",
+        kMediaStatus,
+    };
+    int cseq = 41;
+    for (const QByteArray& content : others) {
+        p.send(p.request("MESSAGE", "other-" + QByteArray::number(cseq), cseq, content));
+        ++cseq;
+    }
+    QTRY_COMPARE(p.count("SIP/2.0 200 OK"), 4);  // each MESSAGE answered
+    QTest::qWait(50);
+    QCOMPARE(rig.host().recorder.calls.size(), size_t(1));
+}
+
+// A status notice changes the camera's colour where it is listed, keeps the operator's choice
+// and the list as they are, and writes only the status back. Bad notices change nothing.
+void TestCatalogue::statusNoticeRecoloursInPlace() {
+    FormRig rig;
+    QVERIFY(rig.logInAndSubscribe());
+    MainForm* form = rig.form();
+    selectTrainCar(form, 0);  // 全部: cameras A (online) and B (offline)
+    QComboBox* cameras = form->widgets()->cbxCamera;
+    QCOMPARE(cameras->count(), 2);
+    cameras->setCurrentIndex(1);
+    QSignalSpy rebuilt(cameras->model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy moved(cameras, qOverload<int>(&QComboBox::currentIndexChanged));
+
+    const QByteArray a = trainCameraId(1, 1, 1, 1), b = trainCameraId(1, 2, 1, 2);
+    auto notice = [](const QByteArray& id, const QByteArray& event) {
+        return "<Item>\r\n<DeviceID>" + id + "</DeviceID>\r\n<Event>" + event +
+               "</Event>\r\n</Item>\r\n";
+    };
+    sendNotify(rig.platform(), {notice(a, "OFF"), notice(b, "ON"),
+                                notice(trainCameraId(1, 1, 1, 77), "ON"),  // not known
+                                notice(a, "VLOST")});
+    QTRY_COMPARE(rig.host().recorder.count("ModifyCameraInfo"), 2);
+    QCOMPARE(itemColour(cameras, 0), QColor(200, 0, 0));
+    QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
+    QCOMPARE(cameras->currentIndex(), 1);
+    QCOMPARE(rebuilt.count(), 0);
+    QCOMPARE(moved.count(), 0);
+    const HostCall& written = rig.host().recorder.calls[0];
+    QCOMPARE(QByteArray(written.camera.F6003_CAMERAGB), a);
+    QCOMPARE(written.camera.F6003_STATUS, 0);
+    QCOMPARE(QByteArray(written.camera.F6003_CAMERANAME), kName + "A");  // only the status
+    QVERIFY(!form->cameraMap().contains(QString::fromLatin1(trainCameraId(1, 1, 1, 77))));
+
+    // A status nobody knows keeps the stored one; the rest of the entry is taken.
+    sendNotify(rig.platform(), {catalogueItem(b, kName + "B2", "UNKNOWN")}, 21);
+    QTRY_COMPARE(rig.host().recorder.count("ModifyCameraInfo"), 3);
+    QCOMPARE(rig.host().recorder.calls[2].camera.F6003_STATUS, 1);
+    QCOMPARE(QByteArray(rig.host().recorder.calls[2].camera.F6003_CAMERANAME), kName + "B2");
+    QCOMPARE(itemColour(cameras, 1), QColor(0, 200, 0));
+    QCOMPARE(rig.host().recorder.calls.size(), size_t(3));
 }
 
 void TestCatalogue::nothingBeforeLogin() {

@@ -27,6 +27,7 @@ private slots:
     void rootFromEnvironment();
     void fileLookupFallsBackToTheProgramFolder();
     void valuesAndDefaults();
+    void timingGroupSetsThePeriods();
     void colourListsNeedThreeEntries();
 };
 
@@ -70,6 +71,24 @@ void TestSettings::valuesAndDefaults() {
     QCOMPARE(s.sn, 0);                               // does not convert
     QCOMPARE(s.metroLine, 0);                        // absent
     QCOMPARE(s.onlineColor, QColor(34, 177, 76));
+    QCOMPARE(s.timings.keepaliveMs, SessionTimings().keepaliveMs);  // no [Timing]: the defaults
+}
+
+// Compressed timers for test and soak runs; a value out of range keeps the default and is said.
+void TestSettings::timingGroupSetsThePeriods() {
+    QTemporaryDir dir;
+    const ReplaySettings s =
+        rs::load(writeIni(dir.path(),
+                          "[Timing]\nKeepaliveMs=500\nReloginMs=3000\nT1Ms=abc\nT2Ms=0\n"
+                          "SubscribeRetryMs=250\n"));
+    QCOMPARE(s.timings.keepaliveMs, 500);
+    QCOMPARE(s.timings.reloginMs, 3000);
+    QCOMPARE(s.timings.subscribeRetryMs, 250);
+    QCOMPARE(s.timings.t1Ms, SessionTimings().t1Ms);
+    QCOMPARE(s.timings.t2Ms, SessionTimings().t2Ms);
+    QCOMPARE(s.timings.registerMs, SessionTimings().registerMs);
+    QCOMPARE(s.problems.size(), 2);
+    QVERIFY(s.problems[0].contains(QStringLiteral("T1Ms=abc")));
 }
 
 void TestSettings::colourListsNeedThreeEntries() {

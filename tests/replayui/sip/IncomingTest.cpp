@@ -76,6 +76,8 @@ TEST(Incoming, ResultsAndKinds) {
          int(message.size()) - int(kKeepalive.size()) + 500, "MESSAGE"},
         {"NOTIFY complete", request("NOTIFY", kKeepalive), kToNotifyEnd, "NOTIFY"},
         {"NOTIFY cut before its end", cut, 0, ""},
+        {"NOTIFY ending a subscription, no body", request("NOTIFY", ""), kWhole, "NOTIFY"},
+        {"NOTIFY whose announced body has not arrived", request("NOTIFY", "", "30"), 0, ""},
         {"INVITE from the platform", request("INVITE", body), kWhole, "INVITE"},
         {"INVITE not complete", request("INVITE", body, "20"), 0, ""},
         {"SUBSCRIBE is refused", request("SUBSCRIBE", body), kHeadersOnly, "ERRORS"},
@@ -197,7 +199,7 @@ TEST(Catalogue, ReadsGb18030ItemsAndSplitsTheCodes) {
         item(QStringLiteral("00201507004002000123"), QStringLiteral("站台摄像机"),
              QStringLiteral("on"), QString(), QStringLiteral("item")) +
         item(QStringLiteral("00201507004131000001"), QStringLiteral("编码器"),
-             QStringLiteral("OFF")) +
+             QStringLiteral("OFF"), QStringLiteral("<Event> OFF </Event>\r\n")) +
         item(QStringLiteral("00201507004021000009"), QStringLiteral("监视器"), QStringLiteral("ON"),
              QStringLiteral("<ParentID>00201507004401000001</ParentID>\r\n")) +
         item(QStringLiteral("0020150700"), QStringLiteral("短码"), QStringLiteral("ON")) +
@@ -241,6 +243,17 @@ TEST(Catalogue, ReadsGb18030ItemsAndSplitsTheCodes) {
 
     EXPECT_STREQ(c[4].DeviceID, "");  // too short: ignored, not read out of range
     EXPECT_STREQ(c[5].DeviceID, "");  // too long: ignored, not truncated
+
+    // Beside each record: OFF told from a status nobody knows, and the change notice's Event.
+    using Status = manscdp::ItemState::Status;
+    const std::vector<manscdp::ItemState>& states = car.catalogueStates();
+    ASSERT_EQ(states.size(), c.size());
+    EXPECT_EQ(states[0].status, Status::On);
+    EXPECT_EQ(states[1].status, Status::Unknown);
+    EXPECT_EQ(states[1].statusShown, "\"on\"");
+    EXPECT_EQ(states[2].status, Status::Off);
+    EXPECT_EQ(states[2].event, "OFF");
+    EXPECT_EQ(states[3].event, "");
 }
 
 TEST(Catalogue, EveryCatalogBodyReplacesTheList) {
