@@ -13,7 +13,7 @@ struct SessionTimings {
     // The record list of the chosen camera and span is asked this long after the operator's last
     // change; -1: never asked (forms under test for other things see no record queries).
     int recordQueryDelayMs = 300;
-    int recordAnswerMs = 5000;  // without an answer (or a further page) by then: not known
+    int recordAnswerMs = 5000;        // without an answer (or a further page) by then: not known
     int subscribeRetryMs = 5000;      // first wait after a refused or unanswered SUBSCRIBE
     int subscribeRetryMaxMs = 60000;  // longest wait between SUBSCRIBEs the platform refuses
 

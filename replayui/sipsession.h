@@ -62,10 +62,10 @@ public:
     };
     // Counts of the receive path, by what became of each datagram.
     struct ReceiveStats {
-        quint64 datagrams = 0;  // read off the socket
-        quint64 media = 0;      // RTP on the SIP port
+        quint64 datagrams = 0;     // read off the socket
+        quint64 media = 0;         // RTP on the SIP port
         quint64 mediaDropped = 0;  // ... not RTP, outside a playback, or from another source
-        quint64 strangers = 0;  // not from the platform
+        quint64 strangers = 0;     // not from the platform
         quint64 tooLong = 0;
         quint64 malformed = 0;
         quint64 unmatched = 0;  // answers to no request of ours
@@ -274,7 +274,7 @@ private:
     sip::AnsweredRequests m_answered;
     QTimer* m_transactionTimer = nullptr;
     QTimer* m_nextReceivePass = nullptr;  // a receive pass out of its budget goes on here
-    QTimer* m_registerPacer = nullptr;  // the next REGISTER after a refusal
+    QTimer* m_registerPacer = nullptr;    // the next REGISTER after a refusal
     sub::Keeper m_subscription;
     QTimer* m_subscriptionTimer = nullptr;
     bool m_everLoggedIn = false;
@@ -290,8 +290,8 @@ private:
     QString m_lastStatusLine;
     QString m_shownStatus;
     ReceiveStats m_stats;
-    QSet<QString> m_strangers;             // sources already reported as not the platform
-    QSet<QString> m_mediaStrangers;        // sources already reported for media dropped
+    QSet<QString> m_strangers;       // sources already reported as not the platform
+    QSet<QString> m_mediaStrangers;  // sources already reported for media dropped
     MediaSink m_mediaSink;
     QHostAddress m_mediaPeer;              // the "c=" address of the open playback's answer
     std::unique_ptr<char[]> m_recvBuffer;  // what the codec reads, zero-terminated
