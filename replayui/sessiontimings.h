@@ -11,8 +11,10 @@ struct SessionTimings {
     int t2Ms = 4000;           // SIP T2: longest gap between retransmissions of a non-INVITE
     int t4Ms = 5000;           // SIP T4: how long a completed request absorbs repeated answers
     // The record list of the chosen camera and span is asked this long after the operator's last
-    // change; -1: never asked (forms under test for other things see no record queries).
-    int recordQueryDelayMs = 300;
+    // change (long enough for a few keystrokes in a time edit, short enough that the band is
+    // painted within 300 ms of the last one); -1: never asked (forms under test for other things
+    // see no record queries).
+    int recordQueryDelayMs = 250;
     int recordAnswerMs = 5000;        // without an answer (or a further page) by then: not known
     int subscribeRetryMs = 5000;      // first wait after a refused or unanswered SUBSCRIBE
     int subscribeRetryMaxMs = 60000;  // longest wait between SUBSCRIBEs the platform refuses

@@ -144,7 +144,7 @@ void BM_PaintTimeline(benchmark::State& state) {
 
 BENCHMARK(BM_SpanToPaintedTimeline)
     ->ArgName("delay_ms")
-    ->Arg(300)
+    ->Arg(SessionTimings().recordQueryDelayMs)
     ->Arg(0)
     ->UseManualTime()
     ->Iterations(10)
