@@ -27,14 +27,14 @@ const char* kFont = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 
 void EncodeAndPack(benchmark::State& state) {
     std::string why;
-    SyntheticSpec spec;
-    spec.width = int(state.range(0));
-    spec.height = int(state.range(1));
-    spec.font = TextFont::open(kFont, &why);
-    spec.cameraName = "1号车1车厢车厢前部摄像机1";
-    spec.cameraCode = "00309900101001000001";
-    spec.spanStart = 1796600000;
-    auto source = openSyntheticSource(spec, &why);
+    SyntheticStream stream;
+    stream.width = int(state.range(0));
+    stream.height = int(state.range(1));
+    stream.font = TextFont::open(kFont, &why);
+    stream.cameraName = "1号车1车厢车厢前部摄像机1";
+    stream.cameraCode = "00309900101001000001";
+    stream.spanStart = 1796600000;
+    auto source = openSyntheticSource(stream, &why);
     if (!source) {
         state.SkipWithError(why.c_str());
         return;

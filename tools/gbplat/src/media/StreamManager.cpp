@@ -59,10 +59,10 @@ private:
     std::unique_ptr<VideoSource> openSource(std::string* why) const {
         if (!config_.mediaFile.empty())
             return openFileSource(config_.mediaFile, why);
-        SyntheticSpec spec{config_.width,           config_.height,    font_,
-                           order_.cameraName,       order_.cameraCode, order_.span.start,
-                           config_.utcOffsetSeconds};
-        return openSyntheticSource(spec, why);
+        SyntheticStream stream{config_.width,           config_.height,    font_,
+                               order_.cameraName,       order_.cameraCode, order_.span.start,
+                               config_.utcOffsetSeconds};
+        return openSyntheticSource(stream, why);
     }
 
     void run() {

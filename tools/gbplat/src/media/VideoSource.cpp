@@ -48,15 +48,15 @@ std::unique_ptr<T> fail(std::string* why, const std::string& reason) {
 
 class SyntheticSource : public VideoSource {
 public:
-    static std::unique_ptr<VideoSource> open(const SyntheticSpec& spec, std::string* why) {
+    static std::unique_ptr<VideoSource> open(const SyntheticStream& stream, std::string* why) {
         const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
         if (!codec)
             return fail<VideoSource>(why, "libavcodec has no libx264 encoder");
-        std::unique_ptr<SyntheticSource> s(new SyntheticSource(spec));
+        std::unique_ptr<SyntheticSource> s(new SyntheticSource(stream));
         s->ctx_.reset(avcodec_alloc_context3(codec));
         AVCodecContext* c = s->ctx_.get();
-        c->width = spec.width;
-        c->height = spec.height;
+        c->width = stream.width;
+        c->height = stream.height;
         c->pix_fmt = AV_PIX_FMT_YUV420P;
         c->time_base = {1, kSyntheticFps};
         c->framerate = {kSyntheticFps, 1};
@@ -73,8 +73,8 @@ public:
         s->frame_.reset(av_frame_alloc());
         s->packet_.reset(av_packet_alloc());
         s->frame_->format = AV_PIX_FMT_YUV420P;
-        s->frame_->width = spec.width;
-        s->frame_->height = spec.height;
+        s->frame_->width = stream.width;
+        s->frame_->height = stream.height;
         if (av_frame_get_buffer(s->frame_.get(), 0) < 0)
             return fail<VideoSource>(why, "no memory for a picture");
         return s;
@@ -112,10 +112,10 @@ public:
     }
 
 private:
-    explicit SyntheticSource(const SyntheticSpec& spec)
-        : scene_(spec.width, spec.height, spec.font, spec.cameraName, spec.cameraCode,
-                 spec.utcOffsetSeconds),
-          spanStart_(spec.spanStart) {}
+    explicit SyntheticSource(const SyntheticStream& stream)
+        : scene_(stream.width, stream.height, stream.font, stream.cameraName, stream.cameraCode,
+                 stream.utcOffsetSeconds),
+          spanStart_(stream.spanStart) {}
     bool failed(const std::string& why) {
         error_ = why;
         return false;
@@ -280,11 +280,11 @@ void quietFfmpeg() {
 }
 }  // namespace
 
-std::unique_ptr<VideoSource> openSyntheticSource(const SyntheticSpec& spec, std::string* why) {
+std::unique_ptr<VideoSource> openSyntheticSource(const SyntheticStream& stream, std::string* why) {
     quietFfmpeg();
-    if (spec.width < 16 || spec.height < 16 || spec.width % 2 || spec.height % 2)
+    if (stream.width < 16 || stream.height < 16 || stream.width % 2 || stream.height % 2)
         return fail<VideoSource>(why, "picture size must be even and at least 16x16");
-    return SyntheticSource::open(spec, why);
+    return SyntheticSource::open(stream, why);
 }
 
 std::unique_ptr<VideoSource> openFileSource(const std::string& path, std::string* why) {

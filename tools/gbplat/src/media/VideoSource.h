@@ -30,7 +30,7 @@ public:
 
 constexpr int kSyntheticFps = 25;
 
-struct SyntheticSpec {
+struct SyntheticStream {
     int width = 960;
     int height = 540;
     std::shared_ptr<TextFont> font;  // null: no text
@@ -41,7 +41,7 @@ struct SyntheticSpec {
 };
 
 // Null, with the reason in `why`, when the encoder cannot be opened.
-std::unique_ptr<VideoSource> openSyntheticSource(const SyntheticSpec& spec, std::string* why);
+std::unique_ptr<VideoSource> openSyntheticSource(const SyntheticStream& stream, std::string* why);
 // Null, with the reason in `why`, when the file cannot be opened or has no H.264 video.
 std::unique_ptr<VideoSource> openFileSource(const std::string& path, std::string* why);
 
