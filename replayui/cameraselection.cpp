@@ -4,30 +4,15 @@
 #include <algorithm>
 #include <cstring>
 
-namespace selection {
+#include "gbk_text.h"
 
-size_t gbkPrefix(const char* text, size_t length, size_t limit) {
-    size_t at = 0;
-    while (at < length) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        size_t width = 1;
-        if (lead >= 0x81 && lead <= 0xFE) {
-            const bool fourBytes = at + 1 < length && text[at + 1] >= '0' && text[at + 1] <= '9';
-            width = fourBytes ? 4 : 2;
-        }
-        if (at + width > limit) {
-            break;
-        }
-        at += width;
-    }
-    return std::min(at, length);
-}
+namespace selection {
 
 void copyField(char* dst, size_t capacity, const QByteArray& src) {
     if (capacity == 0) {
         return;
     }
-    const size_t n = gbkPrefix(src.constData(), static_cast<size_t>(src.size()), capacity - 1);
+    const size_t n = GbkFit(src.constData(), static_cast<size_t>(src.size()), capacity - 1);
     std::memcpy(dst, src.constData(), n);
     std::memset(dst + n, 0, capacity - n);
 }
@@ -91,7 +76,7 @@ QVector<CameraEntry> matchingCameras(const CameraMap& cameras, const StationRow*
         const CameraRow& row = it.value();
         if (cameraMatches(row, *station, train, car)) {
             const QByteArray name = fieldBytes(row.F6003_CAMERANAME);
-            const size_t kept = gbkPrefix(name.constData(), static_cast<size_t>(name.size()), 39);
+            const size_t kept = GbkFit(name.constData(), static_cast<size_t>(name.size()), 39);
             out.push_back(
                 {fieldBytes(row.F6003_CAMERAGB), name.left(static_cast<int>(kept)), name});
         }

@@ -29,9 +29,6 @@ struct CameraEntry {   // one item of the camera list
 
 using CameraMap = QMap<QString, CameraRow>;  // code -> row, ascending by code
 
-// The length of the longest start of text, at most limit bytes, that ends on a GB18030 character
-// boundary (one byte below 0x80; otherwise two, or four when the second byte is a digit).
-size_t gbkPrefix(const char* text, size_t length, size_t limit);
 // Copies src into a fixed field, cut to fit at a character boundary and always NUL-terminated.
 void copyField(char* dst, size_t capacity, const QByteArray& src);
 template <size_t N>

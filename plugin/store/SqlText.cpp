@@ -6,22 +6,6 @@
 #include <cstdio>
 #include <vector>
 
-std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    std::size_t at = 0;
-    while (at < n) {
-        std::size_t width = 1;
-        if (p[at] >= 0x81 && p[at] <= 0xFE)
-            width = (at + 1 < n && p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
-        if (at + width > limit)
-            break;
-        if (at + width > n)
-            return n;  // the text ends inside this character
-        at += width;
-    }
-    return at;
-}
-
 std::string SqlQuoted(const std::string& text) {
     return nxsql::doubledQuotes(text);
 }

@@ -9,17 +9,12 @@
 #include <type_traits>
 
 #include "CNX_DBOption.h"
+#include "gbk_text.h"
 
 // A text value as it goes between single quotes: every ' written twice.
 std::string SqlQuoted(const std::string& text);
 // printf into a growable string; "" when the format cannot be applied.
 std::string SqlFormatRaw(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// How many of the first n bytes of a GBK/GB18030 text fit in limit bytes without splitting a
-// character: a half character would make the text invalid GBK, which the database then refuses.
-// Never more than n, so nothing past the text is read; a text that itself ends inside a
-// character keeps those bytes (the database refuses it as invalid).
-std::size_t GbkFit(const char* text, std::size_t n, std::size_t limit);
 
 // The text of a fixed field: at most N - 1 bytes, cut at a character boundary, also when the
 // caller filled the field to its last byte.

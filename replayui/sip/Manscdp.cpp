@@ -7,6 +7,8 @@
 #include <QDomDocument>
 #include <QTextCodec>
 
+#include "gbk_text.h"
+
 namespace manscdp {
 
 namespace {
@@ -17,23 +19,6 @@ constexpr int kMaxDepth = 32;
 QTextCodec* localCodec() {
     static QTextCodec* codec = QTextCodec::codecForName("GB18030");
     return codec;
-}
-
-// Bytes of a GB18030 text that fit limit without splitting a character: one byte below 0x81,
-// four when the second byte is a digit, else two.
-size_t gb18030Fit(const QByteArray& bytes, size_t limit) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const size_t n = size_t(bytes.size());
-    size_t at = 0;
-    while (at < n) {
-        size_t width = 1;
-        if (p[at] >= 0x81 && p[at] <= 0xFE && at + 1 < n)
-            width = (p[at + 1] >= 0x30 && p[at + 1] <= 0x39) ? 4 : 2;
-        if (at + width > limit || at + width > n)
-            break;
-        at += width;
-    }
-    return at;
 }
 
 template <size_t N>
@@ -50,7 +35,8 @@ void copyName(char (&field)[256], const QString& name) {
     if (!head.isEmpty() && head.at(head.size() - 1).isHighSurrogate())
         head.chop(1);
     const QByteArray bytes = localCodec()->fromUnicode(head);
-    copyBytes(field, bytes.constData(), gb18030Fit(bytes, sizeof field - 1));
+    copyBytes(field, bytes.constData(),
+              GbkFit(bytes.constData(), size_t(bytes.size()), sizeof field - 1));
 }
 
 bool isPrintableAscii(const QString& text) {
