@@ -38,12 +38,6 @@ bool CodeIsStored(const CameraRow& c) {
            query.Rows() > 0;
 }
 
-void ExecuteOrLog(CPlugOrvex& self, const std::string& sql, const char* failure) {
-    const SqlResult result = SqlExecute(sql);
-    if (!result.ok)
-        LogFailedStatement(self, failure, sql, result.reason);
-}
-
 }  // namespace
 
 extern "C" NX_EXPORT void AddCameraInfo(CameraRow* camera, void* plugIn) {
@@ -129,9 +123,7 @@ extern "C" NX_EXPORT void ModifyMonitor(MonitorList* monitors, void* plugIn) {
                 row.F6004_MONITOR, row.F6004_DECODER);
             failure = "[MonitorModify] insert error,cmdbuf:%s ";
         }
-        const SqlResult result = SqlExecute(command, sql);
-        if (!result.ok)
-            LogFailedStatement(self, failure, sql, result.reason);
+        ExecuteOrLog(self, command, sql, failure);
         query.Close();
     }
 }

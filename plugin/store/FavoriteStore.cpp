@@ -37,9 +37,7 @@ int InsertMode(CPlugOrvex& self, int layoutNo, const _DisplayModeInfo& mode) {
         "INSERT INTO NXMODEL.dbo.TB6006_CCTVMODEINFO "
         "(F0101_PTZPLEVEL,F6005_NO,F6006_DESC) VALUES (%d,%d,'%s');",
         self.m_ptzLevel, layoutNo, mode.F6006_DESC);
-    const SqlResult insert = SqlExecute(db, sql);
-    if (!insert.ok) {
-        LogFailedStatement(self, "[AddDisplayMode] insert failed: %s", sql, insert.reason);
+    if (!ExecuteOrLog(self, db, sql, "[AddDisplayMode] insert failed: %s")) {
         return 0;
     }
     const int number = ReadNumber(self, db, "select max(F6006_NO) FROM NXMODEL.TB6006_CCTVMODEINFO",
@@ -68,9 +66,7 @@ extern "C" NX_EXPORT int32_t AddFavorite(_FavoriteInfo* favorite, void* plugIn) 
         "(F6003_CAMERAGB,F6007_DESC,F0101_PTZPLEVEL) VALUES "
         "('%s','%s',%d)",
         favorite->camera.cameraCode, favorite->F6007_DESC, self.m_ptzLevel);
-    const SqlResult insert = SqlExecute(db, sql);
-    if (!insert.ok) {
-        LogFailedStatement(self, "InsertFavorite return Error. %s", sql, insert.reason);
+    if (!ExecuteOrLog(self, db, sql, "InsertFavorite return Error. %s")) {
         return 0;
     }
     const int number = ReadNumber(
@@ -99,9 +95,7 @@ extern "C" NX_EXPORT int32_t UpdateFavorite(_FavoriteInfo* favorite, void* plugI
         const std::string sql =
             SqlFormat("UPDATE NXMODEL.dbo.TB6007_CCTVGBFAV SET F6007_DESC='%s' WHERE F6007_NO=%d",
                       favorite->F6007_DESC, favorite->F6007_NO);
-        const SqlResult update = SqlExecute(sql);
-        if (!update.ok) {
-            LogFailedStatement(self, "Update_Favorite return Error. %s", sql, update.reason);
+        if (!ExecuteOrLog(self, sql, "Update_Favorite return Error. %s")) {
             return 0;
         }
         CopyField(entry.F6007_DESC, favorite->F6007_DESC);
@@ -122,11 +116,8 @@ extern "C" NX_EXPORT int32_t RemoveFavorite(int32_t position, void* plugIn) {
     }
     const std::string sql =
         SqlFormat("DELETE FROM NXMODEL.dbo.TB6007_CCTVGBFAV WHERE F6007_NO=%d", it->F6007_NO);
-    const SqlResult remove = SqlExecute(sql);
-    if (!remove.ok) {
-        // Kept in the list: the row is still there.
-        LogFailedStatement(self, "[RemoveFavorite] failed: %s", sql, remove.reason);
-        return 0;
+    if (!ExecuteOrLog(self, sql, "[RemoveFavorite] failed: %s")) {
+        return 0;  // kept in the list: the row is still there
     }
     self.m_favorites.erase(it);
     return 1;
@@ -200,9 +191,7 @@ extern "C" NX_EXPORT int32_t RemoveDisplayMode(int32_t position, void* plugIn) {
          {SqlFormat("DELETE FROM NXMODEL.TB6006_CCTVMODEINFO WHERE F6006_NO=%d", it->F6006_NO),
           SqlFormat("DELETE FROM NXMODEL.TB6005_CCTVGBMON WHERE F6005_NO=%d",
                     it->layout.F6005_NO)}) {
-        const SqlResult remove = SqlExecute(db, sql);
-        if (!remove.ok) {
-            LogFailedStatement(self, "[RemoveDisplayMode] failed: %s", sql, remove.reason);
+        if (!ExecuteOrLog(self, db, sql, "[RemoveDisplayMode] failed: %s")) {
             return 0;
         }
     }

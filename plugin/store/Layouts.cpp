@@ -136,9 +136,7 @@ int StoreCurrentMonitor(CPlugOrvex& self, int layoutNo) {
                                       "INSERT INTO NXMODEL.TB6008_CCTVCURMON "
                                       "(F0101_PTZPLEVEL,F6005_NO) VALUES (%d,%d);",
                                       level, layoutNo);
-    const SqlResult write = SqlExecute(db, sql);
-    if (!write.ok) {
-        LogFailedStatement(self, "[updateItem_MonitorInfo] >>> failed: %s", sql, write.reason);
+    if (!ExecuteOrLog(self, db, sql, "[updateItem_MonitorInfo] >>> failed: %s")) {
         return 0;
     }
     // The level's own row: the highest number may belong to another level.

@@ -11,6 +11,18 @@ void LogFailedStatement(CPlugOrvex& self, const char* line, const std::string& s
     self.Log().printTime3("%s%sreason: %s", text.c_str(), gap, reason.c_str());
 }
 
+bool ExecuteOrLog(CPlugOrvex& self, CNX_DBOption& db, const std::string& sql, const char* line) {
+    const SqlResult result = SqlExecute(db, sql);
+    if (!result.ok)
+        LogFailedStatement(self, line, sql, result.reason);
+    return result.ok;
+}
+
+bool ExecuteOrLog(CPlugOrvex& self, const std::string& sql, const char* line) {
+    CNX_DBOption db;
+    return ExecuteOrLog(self, db, sql, line);
+}
+
 int ReadRowNumber(CNX_DBOption& db, const char* sql, std::string* reason) {
     SqlQuery query(db);
     if (!query.Open(sql)) {

@@ -63,17 +63,8 @@ void InsertCameras(CPlugOrvex& self, CNX_DBOption& db, const char* format, int t
         const std::string sql =
             SqlFormat(format, useRowIndex ? cam.F6009_TOURINDEX : tourIndex, cam.F6010_STANAME,
                       cam.F6003_CAMERANAME, cam.F6003_CAMERAGB, cam.F6010_CAMERAINDEX);
-        const SqlResult insert = SqlExecute(db, sql);
-        if (!insert.ok)
-            LogFailedStatement(self, failure, sql, insert.reason);
+        ExecuteOrLog(self, db, sql, failure);
     }
-}
-
-// A statement whose result decides nothing further; a failure is still logged with its reason.
-void ExecuteOrLog(CPlugOrvex& self, CNX_DBOption& db, const std::string& sql, const char* failure) {
-    const SqlResult result = SqlExecute(db, sql);
-    if (!result.ok)
-        LogFailedStatement(self, failure, sql, result.reason);
 }
 
 }  // namespace
@@ -102,11 +93,8 @@ extern "C" NX_EXPORT void AddTourInfo(TourRow* tour, TourCameraList* cameras, vo
     const int index = anyRow ? FirstFreeTourIndex(self.m_tourIndexList) : 1;
     const std::string head =
         SqlFormat(kInsertTour, index, tour->F6009_TOURDESC, tour->F6009_TIMESPACE, self.m_ptzLevel);
-    const SqlResult insert = SqlExecute(db, head);
-    if (!insert.ok) {
-        // Cameras without their tour head would belong to no tour of this level.
-        LogFailedStatement(self, "[TourInfoAdd] failed: %s", head, insert.reason);
-        return;
+    if (!ExecuteOrLog(self, db, head, "[TourInfoAdd] failed: %s")) {
+        return;  // cameras without their tour head would belong to no tour of this level
     }
     // The index is taken once the head is in; each camera then stands on its own, so one
     // failed camera does not undo the tour or the other cameras. A head that did not commit
@@ -141,11 +129,8 @@ extern "C" NX_EXPORT void ModifyTourInfo(TourRow* tour, TourCameraList* cameras,
         return;
     }
     const std::string remove = SqlFormat(kDeleteTourCameras, tour->F6009_TOURINDEX);
-    const SqlResult removed = SqlExecute(db, remove);
-    if (!removed.ok) {
-        // The old cameras are still there; adding the new ones would mix both lists.
-        LogFailedStatement(self, "[TourInfoModify] failed: %s", remove, removed.reason);
-        return;
+    if (!ExecuteOrLog(self, db, remove, "[TourInfoModify] failed: %s")) {
+        return;  // the old cameras are still there; adding the new ones would mix both lists
     }
     InsertCameras(self, db, kModifyTourCamera, tour->F6009_TOURINDEX, *cameras, false,
                   "[TourInfoModify] insert camera failed:%s");
