@@ -503,10 +503,7 @@ ScriptRunner::Status ScriptRunner::doWaitFile(const Step& s) {
     for (const QByteArray& line : chunk.split('\n'))
         if (line.contains(text))
             ++m_fileSeen.matches;
-    if (m_fileSeen.matches < s.args[1].toInt())
-        return Status::Pending;
-    m_fileSeen = FileSeen();
-    return Status::Done;
+    return m_fileSeen.matches < s.args[1].toInt() ? Status::Pending : Status::Done;
 }
 
 ScriptRunner::Status ScriptRunner::doDialog(const Step& s) {
@@ -540,8 +537,7 @@ ScriptRunner::Status ScriptRunner::doScreenshot(const Step& s) {
 // The console's slider says what it shows as its "timeline" property (the host does not link
 // against the console): "unknown" until the platform has answered for the chosen span.
 ScriptRunner::Status ScriptRunner::doTimeline(const Step& s) {
-    QWidget* w = findWidget(s.args[0]);
-    const QVariant value = w != nullptr ? w->property("timeline") : QVariant();
+    const QVariant value = propertyValue(s.args[0], "timeline");
     if (!value.isValid() || value.toString() == "unknown")
         return Status::Pending;
     QFile file(outputPath(s.args[1]));
