@@ -212,6 +212,8 @@ bool parsePort(const std::string& text, int& port) {
     return port > 0 && port <= 65535;
 }
 
+}  // namespace
+
 bool splitHostPort(const std::string& text, std::string& host, int& port) {
     size_t colon = text.rfind(':');
     port = 0;
@@ -224,8 +226,6 @@ bool splitHostPort(const std::string& text, std::string& host, int& port) {
     }
     return !host.empty();
 }
-
-}  // namespace
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

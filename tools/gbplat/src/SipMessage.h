@@ -43,6 +43,9 @@ std::optional<SipMessage> parseSipMessage(const std::string& data, std::string* 
 // Full header name for a compact form ("i" -> "Call-ID"); other names unchanged.
 std::string expandHeaderName(const std::string& name);
 
+// "host[:port]": false for an empty host or a port that is not 1 to 65535 in digits; port 0
+// when none is given.
+bool splitHostPort(const std::string& text, std::string& host, int& port);
 bool equalsNoCase(const std::string& a, const std::string& b);
 std::string toLower(std::string s);
 std::string trim(const std::string& s);

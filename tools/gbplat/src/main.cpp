@@ -1,6 +1,7 @@
 // gbplat: a demo GB/T 28181 video platform on UDP for the replay console, its demos and tests.
 #include "CameraStatus.h"
 #include "Platform.h"
+#include "SipMessage.h"
 #include "StreamManager.h"
 #include "VideoSource.h"
 
@@ -195,10 +196,11 @@ bool parseOptions(int argc, char** argv, Options& o) {
         {"--max-streams", number(maxStreams, 1, 1000)},
         {"--outbound-proxy",
          [&o](const std::string& v) {
-             const size_t colon = v.rfind(':');
-             const int port = colon == std::string::npos ? 0 : std::atoi(v.c_str() + colon + 1);
-             o.outboundProxy = Endpoint{v.substr(0, colon), port};
-             return port > 0 && port <= 65535;
+             Endpoint proxy;
+             if (!splitHostPort(v, proxy.host, proxy.port) || proxy.port == 0)
+                 return false;
+             o.outboundProxy = proxy;
+             return true;
          }},
     };
     for (int i = 1; i < argc; ++i) {
