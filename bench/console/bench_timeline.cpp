@@ -25,19 +25,6 @@ namespace {
 
 constexpr int64_t kDay = 86400;
 
-// Runs the event loop until done() or the limit; false on the limit.
-bool spin(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // Tells when the slider gets its first paint with a known timeline.
 class PaintWatch : public QObject {
 public:
@@ -79,14 +66,14 @@ void BM_SpanToPaintedTimeline(benchmark::State& state) {
     MainForm* form = rig.form();
     form->show();
     Ui::MainForm* ui = form->widgets();
-    if (!spin([&] { return form->session()->loggedIn(); }, 10000)) {
+    if (!waitUntil([&] { return form->session()->loggedIn(); }, 10000)) {
         state.SkipWithError("the form did not log in");
         return;
     }
     ui->cbxStation->setCurrentIndex(0);
     ui->cbxzone1->setCurrentIndex(0);
     ui->cbxzone2->setCurrentIndex(1);
-    spin([] { return false; }, 1000);  // the catalogue after the login refreshes the lists
+    waitUntil([] { return false; }, 1000);  // the catalogue after the login refreshes the lists
 
     QElapsedTimer clock;
     PaintWatch watch;
@@ -104,7 +91,7 @@ void BM_SpanToPaintedTimeline(benchmark::State& state) {
         ui->dateEdit_End->setDate(end.date());
         clock.start();  // the last change
         ui->timeEdit_End->setTime(end.time());
-        if (!spin([&] { return watch.paintedAt >= 0; }, 10000)) {
+        if (!waitUntil([&] { return watch.paintedAt >= 0; }, 10000)) {
             state.SkipWithError("the timeline was not painted");
             break;
         }

@@ -17,8 +17,6 @@
 
 namespace kit {
 
-namespace {
-
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -29,6 +27,8 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     }
     return true;
 }
+
+namespace {
 
 template <size_t N>
 void put(char (&field)[N], const QByteArray& text) {

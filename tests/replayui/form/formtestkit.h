@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@
 class MainForm;
 
 namespace kit {
+
+// Runs the event loop until done() or the time is up; false when it is up.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 
 // Codes of the session; the platform side of the ini file.
 constexpr char kHostCode[] = "01552400000805100001";
