@@ -82,12 +82,6 @@ size_t keepTail(size_t from, size_t size) {
 
 PsDemuxer::PsDemuxer() = default;
 
-void PsDemuxer::reset() {
-    const Stats stats = m_stats;
-    *this = PsDemuxer();
-    m_stats = stats;
-}
-
 Codec PsDemuxer::videoCodec() const {
     return m_selected < 0 ? Codec::Unknown : codecOf(m_selected);
 }

@@ -52,7 +52,6 @@ public:
     // Packets went missing: the frame in progress is dropped, reading resumes at the next pack
     // header, and frames are handed on again from the next keyframe.
     void loss();
-    void reset();
     // Codec of the video stream being read (Unknown before the first frame).
     Codec videoCodec() const;
     const Stats& stats() const { return m_stats; }

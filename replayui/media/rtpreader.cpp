@@ -91,15 +91,6 @@ bool isRtpDatagram(const uint8_t* data, size_t size) {
 
 RtpReader::RtpReader() = default;
 
-void RtpReader::reset() {
-    m_started = false;
-    m_pendingLoss = 0;
-    m_haveCandidate = false;
-    for (Slot& slot : m_slots)
-        slot.used = false;
-    m_held = 0;
-}
-
 RtpError RtpReader::push(const uint8_t* data, size_t size, int64_t nowMs, RtpSink& sink) {
     RtpPacket packet;
     const RtpError error = parseRtp(data, size, packet);

@@ -75,7 +75,6 @@ public:
     void expire(int64_t nowMs, RtpSink& sink);
     // True while packets wait behind a gap (the caller should call expire() again soon).
     bool holding() const { return m_held > 0; }
-    void reset();
     const Stats& stats() const { return m_stats; }
 
 private:
