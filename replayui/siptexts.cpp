@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "CHTTPHdrs.h"
+
 namespace siptexts {
 
 namespace {
@@ -43,22 +45,6 @@ std::string_view requestUri(std::string_view request) {
     return line.substr(first + 1, last - first - 1);
 }
 
-// Where the branch value starts and ends in a Via value; npos when there is none.
-std::pair<size_t, size_t> branchSpan(std::string_view via) {
-    size_t at = 0;
-    while ((at = via.find(';', at)) != std::string_view::npos) {
-        ++at;
-        const size_t nameEnd = via.find_first_of("=;,", at);
-        if (nameEnd != std::string_view::npos && via[nameEnd] == '=' &&
-            sameNoCase(trim(via.substr(at, nameEnd - at)), "branch")) {
-            const size_t from = nameEnd + 1;
-            const size_t to = via.find_first_of(";, \t", from);
-            return {from, to == std::string_view::npos ? via.size() : to};
-        }
-    }
-    return {std::string_view::npos, std::string_view::npos};
-}
-
 struct InviteParts {
     std::string uri, via, from, to, callId;
     uint32_t cseq = 0;
@@ -94,9 +80,8 @@ std::string request(std::string_view method, const InviteParts& p, std::string_v
 }  // namespace
 
 std::string viaBranch(std::string_view via) {
-    const auto [from, to] = branchSpan(via);
-    return from == std::string_view::npos ? std::string()
-                                          : std::string(via.substr(from, to - from));
+    const auto branch = CHTTPHdrs::viaBranch(via);
+    return branch ? std::string(*branch) : std::string();
 }
 
 bool cseqNumber(std::string_view cseq, uint32_t* number) {
@@ -154,11 +139,12 @@ std::string withStatusLine(std::string_view message, std::string_view statusLine
 }
 
 std::string withBranch(std::string_view via, std::string_view branch) {
-    const auto [from, to] = branchSpan(via);
-    if (from == std::string_view::npos) {
+    const auto old = CHTTPHdrs::viaBranch(via);
+    if (!old) {
         return std::string(via).append(";branch=").append(branch);
     }
-    return std::string(via.substr(0, from)).append(branch).append(via.substr(to));
+    const size_t from = size_t(old->data() - via.data());
+    return std::string(via.substr(0, from)).append(branch).append(via.substr(from + old->size()));
 }
 
 std::string cancelFor(std::string_view invite) {

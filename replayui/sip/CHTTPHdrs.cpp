@@ -616,11 +616,7 @@ void CHTTPHdrs::setDerived(const FixedName& name, const Slot& s, size_t from, si
     m_in.setFixed(name, std::string_view(m_in.text(s.valueOff) + from, len));
 }
 
-// The value of the branch parameter only: it ends where the next parameter (";received=…"),
-// the next Via value (",") or a blank begins.
-void CHTTPHdrs::deriveVia(int slot) {
-    const Slot s = m_in.entries[size_t(slot)];
-    const std::string_view v(m_in.text(s.valueOff), s.valueLen);
+std::optional<std::string_view> CHTTPHdrs::viaBranch(std::string_view v) {
     for (size_t at = v.find(';'); at != std::string_view::npos; at = v.find(';', at)) {
         ++at;
         const size_t eq = v.find_first_of("=;,", at);
@@ -631,9 +627,17 @@ void CHTTPHdrs::deriveVia(int slot) {
         while (from < v.size() && isBlank(v[from]))
             ++from;
         const size_t end = std::min(v.size(), v.find_first_of("; \t,", from));
-        setDerived(kBranch, s, from, end - from);
-        return;
+        return v.substr(from, end - from);
     }
+    return std::nullopt;
+}
+
+// The value of the branch parameter only.
+void CHTTPHdrs::deriveVia(int slot) {
+    const Slot s = m_in.entries[size_t(slot)];
+    const std::string_view v(m_in.text(s.valueOff), s.valueLen);
+    if (const auto branch = viaBranch(v))
+        setDerived(kBranch, s, size_t(branch->data() - v.data()), branch->size());
 }
 
 // <sip:USER@HOST[:PORT]>;tag=T gives PREFIXsip = USER, PREFIXsipip = HOST[:PORT] and, for From

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,11 @@ public:
     const char* incomingHeader(std::string_view name) const {
         return incomingValue(name, nameHash(name));
     }
+
+    // The value of a Via value's branch parameter, as a part of via: blanks after "=" skipped,
+    // it ends where the next parameter (";received=…"), the next Via value (",") or a blank
+    // begins. nullopt without one.
+    static std::optional<std::string_view> viaBranch(std::string_view via);
 
     // FNV-1a over the lower-case bytes, so names that differ only in case share a hash.
     static constexpr uint32_t nameHash(std::string_view name) {
