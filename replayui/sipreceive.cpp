@@ -165,7 +165,8 @@ void SipSession::onSipDatagram(const QByteArray& data) {
     const int length = data.size();
     std::memcpy(m_recvBuffer.get(), data.constData(), static_cast<size_t>(length));
     m_recvBuffer[static_cast<size_t>(length)] = '\0';
-    if (m_codec.parseHeaders(m_recvBuffer.get(), length) <= 0) {
+    const int headerLength = m_codec.parseHeaders(m_recvBuffer.get(), length);
+    if (headerLength <= 0) {
         ++m_stats.malformed;
         m_log->printTime3(
             "Dropped a datagram that is not a whole SIP message: %s",
@@ -173,9 +174,9 @@ void SipSession::onSipDatagram(const QByteArray& data) {
         return;
     }
     if (m_codec.incomingKind() == CHTTPHdrs::kInResponse) {
-        onResponse(data, length);
+        onResponse(data, length, headerLength);
     } else {
-        onRequest(data, length);
+        onRequest(data, length, headerLength);
     }
 }
 
@@ -196,7 +197,7 @@ sip::RequestKey SipSession::incomingKey() const {
     return key;
 }
 
-void SipSession::onResponse(const QByteArray& data, int length) {
+void SipSession::onResponse(const QByteArray& data, int length, int headerLength) {
     Transaction* t = m_transactions.match(incomingKey());
     if (t == nullptr) {
         ++m_stats.unmatched;
@@ -225,13 +226,14 @@ void SipSession::onResponse(const QByteArray& data, int length) {
         m_log->printTime3("A late answer to a request given up; nothing changes");
     } else {
         rememberStatusLine(data);
-        m_codec.handleIncoming(m_recvBuffer.get(), length);  // challenge, span, remote tag
+        // The challenge, the span and the remote tag.
+        m_codec.handleParsed(m_recvBuffer.get(), length, headerLength);
         onFinalAnswer(*t, status);
     }
     armTransactionTimer();
 }
 
-void SipSession::onRequest(const QByteArray& data, int length) {
+void SipSession::onRequest(const QByteArray& data, int length, int headerLength) {
     const sip::RequestKey key = incomingKey();
     if (const std::string* answer = m_answered.find(key)) {
         ++m_stats.repeated;
@@ -242,7 +244,7 @@ void SipSession::onRequest(const QByteArray& data, int length) {
     }
     logReceived(data);
     rememberStatusLine(data);
-    if (m_codec.handleIncoming(m_recvBuffer.get(), length) < 0) {
+    if (m_codec.handleParsed(m_recvBuffer.get(), length, headerLength) < 0) {
         ++m_stats.malformed;
         m_log->printTime3("Dropped a request that does not read: %s", m_codec.parseError().c_str());
         return;

@@ -238,8 +238,9 @@ private:
     void noteDroppedMedia(const QHostAddress& source, const char* why);
     void onSipDatagram(const QByteArray& data);
     sip::RequestKey incomingKey() const;
-    void onResponse(const QByteArray& data, int length);
-    void onRequest(const QByteArray& data, int length);
+    // headerLength: what the codec's parseHeaders() gave for these bytes, read already.
+    void onResponse(const QByteArray& data, int length, int headerLength);
+    void onRequest(const QByteArray& data, int length, int headerLength);
     void logReceived(const QByteArray& data);
     void rememberStatusLine(const QByteArray& data);
     void dispatchRequest(const std::string& kind);

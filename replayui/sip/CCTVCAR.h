@@ -85,6 +85,9 @@ public:
     // Consumed byte count (> 0), 0 when incomplete, -1 when malformed (parseError() says why).
     // Reads at most count bytes, and a body only up to a zero byte.
     int handleIncoming(const char* bytes, int count);
+    // The same for bytes whose headers parseHeaders() has just read, giving headerLength (its
+    // result): the session reads the headers first to match them, and does not read them twice.
+    int handleParsed(const char* bytes, int count, int headerLength);
 
     const std::string& messageKind() const { return m_messageKind; }
     const std::vector<SIP_CATALOG>& catalogue() const { return m_catalogue; }

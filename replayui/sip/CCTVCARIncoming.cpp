@@ -78,10 +78,14 @@ static int bodyUpToZero(const char* body, int length) {
 }
 
 int CCTVCAR::handleIncoming(const char* bytes, int count) {
+    return handleParsed(bytes, count, parseHeaders(bytes, count));
+}
+
+int CCTVCAR::handleParsed(const char* bytes, int count, int headerLength) {
     m_messageKind.clear();
     m_bodyCommand = manscdp::Command::None;
     m_bodyNotes.clear();
-    int r = parseHeaders(bytes, count);
+    const int r = headerLength;
     if (r <= 0)
         return r;
     int64_t n = 0;
