@@ -62,11 +62,7 @@ void MainForm::reloadHostConfiguration() {
     m_stationRows.clear();  // copyHostData keeps them when the host hands none
     copyHostData(data.get(), &zones);
     m_writeBack->setStored(m_cameraMap);
-    ui->cbxStation->clear();
-    for (int i = 0; i < m_stationRows.size(); ++i) {
-        ui->cbxStation->addItem(
-            m_codec->toUnicode(selection::fieldBytes(m_stationRows[i].F6000_NAME)), i);
-    }
+    fillStations();
     ui->cbxzone1->clear();
     fillTrains();
     ui->labelStatus->setText(QStringLiteral("数据库配置已重新读取"));

@@ -166,10 +166,7 @@ void MainForm::initWidgets() {
 
     ui->cbxLine->addItem(
         QStringLiteral("%1%2").arg(m_settings.metroLine).arg(QStringLiteral("号线")), 0);
-    for (int i = 0; i < m_stationRows.size(); ++i) {
-        ui->cbxStation->addItem(
-            m_codec->toUnicode(selection::fieldBytes(m_stationRows[i].F6000_NAME)), i);
-    }
+    fillStations();
     static const char* const kSpeeds[] = {"0.5", "1.0", "1.5", "2.0"};
     for (int i = 0; i < 4; ++i) {
         ui->cbxSpeed->addItem(QString::fromLatin1(kSpeeds[i]), i);
@@ -180,6 +177,14 @@ void MainForm::initWidgets() {
     m_screenLabel = new MyScreenLabel(this);
     m_screenLabel->setGeometry(20, 15, 1080, 600);
     fillTrains();
+}
+
+void MainForm::fillStations() {
+    ui->cbxStation->clear();
+    for (int i = 0; i < m_stationRows.size(); ++i) {
+        ui->cbxStation->addItem(
+            m_codec->toUnicode(selection::fieldBytes(m_stationRows[i].F6000_NAME)), i);
+    }
 }
 
 void MainForm::styleButtons() {

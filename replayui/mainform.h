@@ -80,6 +80,7 @@ private:
     void applyStyleSheet();
     void initWidgets();
     void styleButtons();
+    void fillStations();
     void fillTrains();
 
     const StationRow* currentStation() const;
